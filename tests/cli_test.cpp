@@ -1,0 +1,89 @@
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+namespace {
+
+using vellork::testing::readFile;
+using vellork::testing::TempDir;
+
+struct CliRun {
+    int status;
+    std::string out, err;
+};
+
+std::string quoted(const std::string& arg) {
+    std::string q = "'";
+    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+CliRun runCli(const TempDir& dir, const std::vector<std::string>& args) {
+    std::string command = std::string("cd ") + quoted(dir.path()) + " && LC_ALL=C " VELLORK_CLI;
+    for (const auto& arg : args) command += " " + quoted(arg);
+    command += " >" + quoted(dir.file(".out")) + " 2>" + quoted(dir.file(".err"));
+    const int raw = std::system(command.c_str());
+    CliRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(dir.file(".out")),
+            readFile(dir.file(".err"))};
+    std::filesystem::remove(dir.file(".out"));
+    std::filesystem::remove(dir.file(".err"));
+    return run;
+}
+
+TEST(Cli, CompressesEachFileAndReportsItsFigures) {
+    TempDir dir;
+    dir.write("a.html", std::string(1000, 'x').replace(0, 200, std::string(200, ' ')) + "\r\n");
+    dir.write("-x.htm", "a\r\n\r\nb");
+    const CliRun run = runCli(dir, {"a.html", "--", "-x.htm"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "a.html\t1002\t19.96 %\t802\n-x.htm\t6\t33.33 %\t4\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(readFile(dir.file("-x.htm")), "ab\r\n");
+}
+
+TEST(Cli, GoesOnAfterAFailureAndSaysWhy) {
+    TempDir dir;
+    dir.write("good.html", "a  b");
+    const CliRun run = runCli(dir, {"missing.html", "good.html"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "missing.html\tthe file does not exist\n");
+    EXPECT_EQ(run.out, "good.html\t4\t-25 %\t5\n");  // "a b" plus CR LF grew by one byte
+    EXPECT_FALSE(std::filesystem::exists(dir.file("missing.html")));
+}
+
+TEST(Cli, RecursiveTakesEveryPageUnderAFolderInSortedOrder) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("site/sub"));
+    dir.write("site/b.html", "b");
+    dir.write("site/a.HTM", "a");
+    dir.write("site/sub/c.htm", "c");
+    dir.write("site/notes.txt", "  keep  ");
+    const CliRun run = runCli(dir, {"-r", "site"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "site/a.HTM\t1\t-200 %\t3\nsite/b.html\t1\t-200 %\t3\nsite/sub/c.htm\t1\t-200 %\t3\n");
+    EXPECT_EQ(readFile(dir.file("site/notes.txt")), "  keep  ");
+
+    // Without -r a folder is refused like any other non-file.
+    const CliRun plain = runCli(dir, {"site"});
+    EXPECT_EQ(plain.status, 1);
+    EXPECT_EQ(plain.err, "site\tit is a folder, not a file\n");
+}
+
+TEST(Cli, AnswersUsageQuestions) {
+    TempDir dir;
+    EXPECT_EQ(runCli(dir, {}).status, 2);
+    const CliRun unknown = runCli(dir, {"--frobnicate"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.err.find("unknown option '--frobnicate'"), std::string::npos);
+    const CliRun help = runCli(dir, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Usage: vellork-cli"), std::string::npos);
+    const CliRun version = runCli(dir, {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("vellork-cli ", 0), 0u);
+}
+
+}  // namespace
