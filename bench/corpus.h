@@ -25,7 +25,8 @@ inline std::vector<std::filesystem::path> corpusPages(std::size_t limit = 100000
         std::error_code ec;
         for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
              !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
-            if (it->path().extension() == ".html" && it->is_regular_file()) pages.push_back(it->path());
+            if (it->path().extension() == ".html" && it->is_regular_file())
+                pages.push_back(it->path());
         if (pages.empty()) continue;
         std::sort(pages.begin(), pages.end());
         if (pages.size() > limit) pages.resize(limit);

@@ -8,11 +8,11 @@ RowFigures rowFigures(const PassResult& pass, std::string& ratioText,
                       std::string_view decimalSeparator) {
     if (!pass.ok) return {kFailedText, kFailedText};
     const std::string after = integerText(pass.sizeAfter);
-    const RatioChain chain =
-        ratioChain(integerText(pass.sizeBefore), after, ratioText, decimalSeparator);
+    RatioChain chain = ratioChain(integerText(pass.sizeBefore), after, ratioText, decimalSeparator);
     ratioText = "0";
     // A step that failed would leave a figure that belongs to nothing measured.
-    return {after, chain.complete ? chain.text + " %" : std::string(kNoRatioText)};
+    if (!chain.complete) return {after, kNoRatioText};
+    return {after, chain.text.append(" %")};
 }
 
 }  // namespace vellork

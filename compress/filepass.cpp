@@ -46,22 +46,35 @@ private:
 // A reason a person can read, for a system error number.
 std::string reasonOf(int error) {
     switch (error) {
-        case ENOSPC: return "the disk is full";
-        case EDQUOT: return "the disk quota is used up";
-        case EFBIG: return "the file would exceed the allowed file size";
+        case ENOSPC:
+            return "the disk is full";
+        case EDQUOT:
+            return "the disk quota is used up";
+        case EFBIG:
+            return "the file would exceed the allowed file size";
         case EACCES:
-        case EPERM: return "permission denied";
-        case EROFS: return "the disk is read-only";
-        case EIO: return "the disk reported an input/output error";
-        case ENOENT: return "it does not exist";
-        case ENAMETOOLONG: return "the path is too long";
-        case ELOOP: return "too many symbolic links";
-        case ENOTDIR: return "a part of the path is not a folder";
-        default: return std::strerror(error);
+        case EPERM:
+            return "permission denied";
+        case EROFS:
+            return "the disk is read-only";
+        case EIO:
+            return "the disk reported an input/output error";
+        case ENOENT:
+            return "it does not exist";
+        case ENAMETOOLONG:
+            return "the path is too long";
+        case ELOOP:
+            return "too many symbolic links";
+        case ENOTDIR:
+            return "a part of the path is not a folder";
+        default:
+            return std::strerror(error);
     }
 }
 
-std::string failure(const std::string& what, int error) { return what + ": " + reasonOf(error); }
+std::string failure(const std::string& what, int error) {
+    return what + ": " + reasonOf(error);
+}
 
 std::string folderOf(const std::string& path) {
     const auto slash = path.find_last_of('/');
@@ -184,12 +197,13 @@ std::string verifySqueezed(int source, int result, std::size_t chunk,
         const ssize_t got = readAt(source, in.data(), chunk, readAtSource);
         if (got < 0) return failure("could not read the safety copy", static_cast<int>(-got));
         readAtSource += got;
-        const std::size_t n = got == 0 ? squeezer.finish(expected.data())
-                                       : squeezer.feed(in.data(), static_cast<std::size_t>(got),
-                                                       expected.data());
+        const std::size_t n =
+            got == 0 ? squeezer.finish(expected.data())
+                     : squeezer.feed(in.data(), static_cast<std::size_t>(got), expected.data());
         actual.resize(n);
         const ssize_t have = n ? readAt(result, actual.data(), n, readAtResult) : 0;
-        if (have < 0) return failure("could not read back the new content", static_cast<int>(-have));
+        if (have < 0)
+            return failure("could not read back the new content", static_cast<int>(-have));
         if (static_cast<std::size_t>(have) != n || std::memcmp(actual.data(), expected.data(), n))
             return "the new content read back differs from what was written";
         readAtResult += have;
@@ -318,8 +332,8 @@ PassResult replaceThroughTempFile(const Source& source, const PassOptions& optio
         return fail(failure("could not replace the original with the compressed page", errno));
     tempName.clear();  // it is the page now
     if (::fsync(folderFd.get()) != 0)
-        return fail(failure("the page was replaced, but the folder could not be saved to disk",
-                            errno));
+        return fail(
+            failure("the page was replaced, but the folder could not be saved to disk", errno));
     result.sizeAfter = writer.written();
     result.ok = true;
     return result;
@@ -349,9 +363,9 @@ PassResult rewriteInPlace(const Source& source, const PassOptions& options, Pass
     } cleanup{backupName, keepBackup};
 
     const std::size_t chunk = options.chunkSize ? options.chunkSize : 1;
-    std::string copyError = backupRead ? copyAll(source.fd.get(), backup.get(), options,
-                                                 "could not make a safety copy")
-                                       : failure("could not read the safety copy", errno);
+    std::string copyError =
+        backupRead ? copyAll(source.fd.get(), backup.get(), options, "could not make a safety copy")
+                   : failure("could not read the safety copy", errno);
     if (copyError.empty())
         copyError = compareFiles(source.fd.get(), backupRead.get(), chunk, options.tick);
     if (!copyError.empty()) {
@@ -390,8 +404,9 @@ PassResult rewriteInPlace(const Source& source, const PassOptions& options, Pass
     }
 
     // Put the original back from the copy, and make sure it really is back.
-    std::string restoreError = copyAll(backupRead.get(), target.get(), PassOptions{options.tick,
-                                       options.chunkSize, {}, {}}, "could not restore the original");
+    std::string restoreError = copyAll(backupRead.get(), target.get(),
+                                       PassOptions{options.tick, options.chunkSize, {}, {}},
+                                       "could not restore the original");
     if (restoreError.empty()) {
         Fd check(::open(source.target.c_str(), O_RDONLY | O_CLOEXEC));
         restoreError = check ? compareFiles(backupRead.get(), check.get(), chunk, options.tick)

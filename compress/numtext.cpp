@@ -68,7 +68,9 @@ std::optional<Decimal> parseDecimal(std::string_view text) {
 
 }  // namespace
 
-std::string integerText(std::int64_t value) { return std::to_string(value); }
+std::string integerText(std::int64_t value) {
+    return std::to_string(value);
+}
 
 std::string realText(double value, std::string_view decimalSeparator) {
     if (value == 0) return "0";  // also turns -0 into 0
@@ -135,7 +137,9 @@ std::optional<double> roundTextTo2(std::string_view text, std::string_view decim
             kept.insert(kept.begin(), '1');
     }
     // kept holds the value in hundredths.
-    std::string plain = (d.negative ? "-" : "") + (kept.empty() ? std::string("0") : kept) + "e-2";
+    std::string plain = d.negative ? "-" : "";
+    plain += kept.empty() ? std::string("0") : kept;
+    plain += "e-2";
     double value = 0;
     auto [end, ec] = std::from_chars(plain.data(), plain.data() + plain.size(), value);
     if (ec != std::errc{}) return std::nullopt;

@@ -27,7 +27,7 @@ std::size_t Squeezer::feed(const char* in, std::size_t n, char* out) {
             // Copy the whole run of ordinary bytes at once.
             do {
                 *o++ = static_cast<char>(*p++);
-            } while (p < end && *p > kSpace);
+            } while (p<end&& * p> kSpace);
             lastWasSpace = false;
             continue;
         }

@@ -26,8 +26,9 @@ public:
     std::size_t finish(char* out);
 
 private:
-    bool lineStart_ = true;      // no byte other than a space seen yet in the current line
-    bool spacePending_ = false;  // spaces seen after the line's content, not yet known to be trailing
+    bool lineStart_ = true;  // no byte other than a space seen yet in the current line
+    bool spacePending_ =
+        false;  // spaces seen after the line's content, not yet known to be trailing
     bool lastWasSpace_ = false;  // the last byte written is a space
     bool afterCR_ = false;       // the previous byte was a CR, so an LF now completes its line end
 };

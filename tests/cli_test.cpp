@@ -26,7 +26,7 @@ CliRun runCli(const TempDir& dir, const std::vector<std::string>& args) {
     command += " >" + quoted(dir.file(".out")) + " 2>" + quoted(dir.file(".err"));
     const int raw = std::system(command.c_str());
     CliRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(dir.file(".out")),
-            readFile(dir.file(".err"))};
+               readFile(dir.file(".err"))};
     std::filesystem::remove(dir.file(".out"));
     std::filesystem::remove(dir.file(".err"));
     return run;
@@ -62,8 +62,9 @@ TEST(Cli, RecursiveTakesEveryPageUnderAFolderInSortedOrder) {
     dir.write("site/notes.txt", "  keep  ");
     const CliRun run = runCli(dir, {"-r", "site"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out,
-              "site/a.HTM\t1\t-200 %\t3\nsite/b.html\t1\t-200 %\t3\nsite/sub/c.htm\t1\t-200 %\t3\n");
+    EXPECT_EQ(
+        run.out,
+        "site/a.HTM\t1\t-200 %\t3\nsite/b.html\t1\t-200 %\t3\nsite/sub/c.htm\t1\t-200 %\t3\n");
     EXPECT_EQ(readFile(dir.file("site/notes.txt")), "  keep  ");
 
     // Without -r a folder is refused like any other non-file.

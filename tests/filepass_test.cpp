@@ -26,7 +26,9 @@ using vellork::testing::TempDir;
 const std::string kPage = "<html>\r\n  <body>\t<p>a   b</p>  \r\n\r\n</body>\r\n</html>\r\n";
 const std::string kSqueezed = "<html><body><p>a b</p></body></html>\r\n";
 
-bool isRoot() { return ::geteuid() == 0; }
+bool isRoot() {
+    return ::geteuid() == 0;
+}
 
 // Runs `body` in a child process and returns its exit code (or 128 + signal).
 int inChild(const std::function<int()>& body) {
@@ -127,8 +129,8 @@ TEST(FilePass, RefusesWhatIsNotAWritableRegularFileAndChangesNothing) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("gone.html")));
 
     EXPECT_FALSE(compressFile("").ok);
-    EXPECT_EQ(dir.names(), (std::vector<std::string>{"dangling.html", "folder.html", "pipe.html",
-                                                     "ro.html"}));
+    EXPECT_EQ(dir.names(),
+              (std::vector<std::string>{"dangling.html", "folder.html", "pipe.html", "ro.html"}));
 }
 
 TEST(FilePass, ASymbolicLinkStaysALinkAndItsTargetIsRewritten) {

@@ -1,5 +1,5 @@
-#include "figures.h"
 #include "numtext.h"
+#include "figures.h"
 
 #include <gtest/gtest.h>
 
@@ -18,8 +18,8 @@ struct Steps {
 };
 Steps chainSteps(double before, double after, const std::string& sep) {
     Steps s;
-    s.step1 = realText(*textReal(realText(before, sep), sep) / *textReal(realText(after, sep), sep),
-                       sep);
+    s.step1 =
+        realText(*textReal(realText(before, sep), sep) / *textReal(realText(after, sep), sep), sep);
     s.step2 = realText(100 / *textReal(s.step1, sep), sep);
     s.step3 = realText(100 - *textReal(s.step2, sep), sep);
     s.step4 = realText(*roundTextTo2(s.step3, sep), sep);
@@ -46,7 +46,8 @@ TEST(RatioChain, ReproducesTheTableStepByStep) {
         EXPECT_EQ(s.step2, row.steps.step2) << row.before << " -> " << row.after;
         EXPECT_EQ(s.step3, row.steps.step3) << row.before << " -> " << row.after;
         EXPECT_EQ(s.step4, row.steps.step4) << row.before << " -> " << row.after;
-        const auto chain = ratioChain(std::to_string(row.before), std::to_string(row.after), "", ".");
+        const auto chain =
+            ratioChain(std::to_string(row.before), std::to_string(row.after), "", ".");
         EXPECT_TRUE(chain.complete);
         EXPECT_EQ(chain.text, row.steps.step4);
     }

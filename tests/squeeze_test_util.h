@@ -25,7 +25,9 @@ inline std::string squeezeCut(const std::string& input, const std::vector<std::s
     return out;
 }
 
-inline std::string squeezeWhole(const std::string& input) { return squeezeCut(input, {}); }
+inline std::string squeezeWhole(const std::string& input) {
+    return squeezeCut(input, {});
+}
 
 // Random text over the bytes the transform cares about, plus ordinary ones, with long space runs.
 inline std::string randomPage(std::mt19937& rng, std::size_t maxLength) {

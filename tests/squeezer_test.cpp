@@ -22,24 +22,24 @@ TEST(Squeezer, SqueezesTheDocumentedCases) {
     } cases[] = {
         {"  <p>a</p>  \r\n\r\n<b>x</b>", "<p>a</p><b>x</b>\r\n"},
         {"Hello\r\nworld\r\n", "Helloworld\r\n"},
-        {"a\r\n     \r\nb", "ab\r\n"},                   // a line of spaces is dropped
-        {"a\r\n\t\t\r\nb", "ab\r\n"},                     // a line of tabs contributes nothing
+        {"a\r\n     \r\nb", "ab\r\n"},  // a line of spaces is dropped
+        {"a\r\n\t\t\r\nb", "ab\r\n"},   // a line of tabs contributes nothing
         {"a\tb", "ab\r\n"},
         {"a \t b", "a b\r\n"},
         {"x     y", "x y\r\n"},
-        {"\t  x", " x\r\n"},                              // trim stops at the tab
-        {"a  \n  b", "a b\r\n"},                          // LF alone does not end a line
-        {"a\rb\r", "ab\r\n"},                             // CR alone does
+        {"\t  x", " x\r\n"},      // trim stops at the tab
+        {"a  \n  b", "a b\r\n"},  // LF alone does not end a line
+        {"a\rb\r", "ab\r\n"},     // CR alone does
         {"last line", "last line\r\n"},
         {"", "\r\n"},
         {"\r\n  \r\n\r\n", "\r\n"},
         {"caf\xc3\xa9 \x80\xff", "caf\xc3\xa9 \x80\xff\r\n"},
-        {"a\0  b\0"s, "a\0 b\0\r\n"s},                    // NUL is ordinary content
-        {"a \t\r\nb", "a b\r\n"},                         // a space before a tab is not trailing
-        {"a\r\n\t b", "a b\r\n"},                         // nor one after a tab
-        {"a \t\r\n\t b", "a b\r\n"},                      // and runs join across deleted bytes
-        {"a   \r\n   b", "ab\r\n"},                      // trailing and leading spaces go
-        {"\n  x", " x\r\n"},                              // a lone LF is content for the trim
+        {"a\0  b\0"s, "a\0 b\0\r\n"s},  // NUL is ordinary content
+        {"a \t\r\nb", "a b\r\n"},       // a space before a tab is not trailing
+        {"a\r\n\t b", "a b\r\n"},       // nor one after a tab
+        {"a \t\r\n\t b", "a b\r\n"},    // and runs join across deleted bytes
+        {"a   \r\n   b", "ab\r\n"},     // trailing and leading spaces go
+        {"\n  x", " x\r\n"},            // a lone LF is content for the trim
         {"a\r\r\n\nb", "ab\r\n"},
         {"   ", "\r\n"},
     };
@@ -86,9 +86,8 @@ TEST(Squeezer, MatchesTheLiteralStepsOnRealPages) {
         std::stringstream text;
         text << file.rdbuf();
         const std::string page = text.str();
-        for (const std::string& variant :
-             {page, vellork::reference::replaceAll(page, "\n", "\r\n"),
-              vellork::reference::replaceAll(page, "\n", "\r")}) {
+        for (const std::string& variant : {page, vellork::reference::replaceAll(page, "\n", "\r\n"),
+                                           vellork::reference::replaceAll(page, "\n", "\r")}) {
             ASSERT_EQ(squeezeCut(variant, randomCuts(rng, variant.size())),
                       vellork::reference::squeeze(variant))
                 << it->path();

@@ -17,7 +17,8 @@ namespace vellork::testing {
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vellork-test-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "vellork-test-XXXXXX").string();
         if (!::mkdtemp(pattern.data())) ADD_FAILURE() << "mkdtemp failed";
         path_ = pattern;
     }

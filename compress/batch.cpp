@@ -1,0 +1,86 @@
+#include "batch.h"
+
+#include "figures.h"
+#include "filepass.h"
+#include "pacer.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QLocale>
+
+namespace vellork {
+
+namespace {
+QString tr(const char* text) {
+    return QCoreApplication::translate("CompressionBatch", text);
+}
+}  // namespace
+
+CompressionBatch::CompressionBatch(FileListModel& list, BatchHost& host)
+    : list_(list), host_(host) {}
+
+void CompressionBatch::start() {
+    if (running_) return;
+    if (list_.count() == 0) {
+        host_.showMessage(MessageIcon::Critical, tr("No files selected to Compress."));
+        return;
+    }
+    running_ = true;
+    host_.batchStarted();
+    CompressFiles();
+    running_ = false;
+    host_.batchFinished();
+}
+
+QString CompressionBatch::failureMessage(const QStringList& failures, int total) {
+    QString text = tr("%1 of %2 files could not be compressed and were left unchanged:\n")
+                       .arg(failures.size())
+                       .arg(total);
+    for (int i = 0; i < failures.size() && i < kListedFailures; ++i) text += "\n" + failures[i];
+    if (failures.size() > kListedFailures)
+        text += "\n" + tr("... and %1 more.").arg(failures.size() - kListedFailures);
+    return text;
+}
+
+void CompressionBatch::CompressFiles() {
+    YieldPacer pacer([this] { host_.yield(); });
+    const std::string separator = QLocale().decimalPoint().toStdString();
+
+    host_.setProgressMaximum(list_.count());
+    pacer.yieldNow();
+
+    const int rows = list_.count();
+    std::string ratioText;
+    QStringList failures;
+    for (int i = 1; i <= rows; ++i) {
+        if (host_.stopRequested()) return;
+        pacer.tick();
+        const std::optional<QString> path = list_.rowText(i);
+        if (!path) break;  // the list no longer holds this row
+
+        PassOptions options;
+        options.tick = [&pacer] { pacer.tick(); };
+        const PassResult pass = compressFile(QFile::encodeName(*path).toStdString(), options);
+        pacer.tick();
+
+        const RowFigures figures = rowFigures(pass, ratioText, separator);
+        list_.setColumn(i, FileListModel::CompressedSize,
+                        QString::fromStdString(figures.compressedSize));
+        const QString reason = QString::fromStdString(pass.error);
+        list_.setFailure(i, reason);
+        if (!pass.ok) failures << QStringLiteral("%1: %2").arg(*path, reason);
+        pacer.tick();
+        list_.setColumn(i, FileListModel::Ratio, QString::fromStdString(figures.ratio));
+
+        host_.setProgressValue(list_.count() == 1 ? host_.progressMaximum() : i);
+    }
+    if (host_.stopRequested()) return;
+
+    if (failures.isEmpty())
+        host_.showMessage(MessageIcon::Information,
+                          tr("All HTML files are compressed successfully."));
+    else
+        host_.showMessage(MessageIcon::Warning, failureMessage(failures, rows));
+}
+
+}  // namespace vellork
