@@ -1,0 +1,110 @@
+#pragma once
+
+#include "batch.h"
+#include "filelist.h"
+#include "toolkit.h"
+
+#include <QTreeView>
+#include <QWidget>
+
+class QCheckBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace vellork {
+
+// The file list in report view. A double-click anywhere on it counts, not only on a row.
+class ListView : public QTreeView {
+    Q_OBJECT
+
+public:
+    using QTreeView::QTreeView;
+
+signals:
+    void listDoubleClicked();
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+};
+
+// A filled rectangle with a one-pixel border, drawn behind the labels and pictures on it.
+class Shape : public QWidget {
+public:
+    Shape(QColor fill, QColor border, QWidget* parent);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor fill_, border_;
+};
+
+// The program's one window: the banner, the backup warning, the file list and its commands.
+class Form1 : public QWidget, private BatchHost {
+    Q_OBJECT
+
+public:
+    Form1(Dialogs& dialogs, Shell& shell, QWidget* parent = nullptr);
+
+    FileListModel& fileList() { return list_; }
+    bool batchRunning() const { return batch_.running(); }
+
+    // The paths in a file-open dialog's answer: one full path, or a folder followed by names
+    // (NUL-separated, a final NUL optional), each name joined to the folder with one separator.
+    static QStringList parseDialogAnswer(const QString& answer);
+
+    // The same picture every row of the list shows.
+    static QIcon rowPicture();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void placeControls();
+    void connectCommands();
+
+    // The commands.
+    void addFiles();          // "Add File"
+    void startCompression();  // "Start Compression >"
+    void clearList();         // "Clear List"
+    void confirmOption(bool checked);
+    void openSelectedFile();  // double-click on the list
+
+    // While a command works through the list, nothing else may change it.
+    void setBusy(bool busy);
+    void closeIfAsked();
+
+    // BatchHost
+    void showMessage(MessageIcon icon, const QString& text) override;
+    void setProgressMaximum(int maximum) override;
+    int progressMaximum() const override;
+    void setProgressValue(int value) override;
+    void yield() override;
+    void batchStarted() override { setBusy(true); }
+    void batchFinished() override { setBusy(false); }
+    bool stopRequested() const override { return closeRequested_; }
+
+    Dialogs& dialogs_;
+    Shell& shell_;
+    FileListModel list_;
+    CompressionBatch batch_{list_, *this};
+    bool busy_ = false;
+    bool closeRequested_ = false;
+
+    QCheckBox* check1_ = nullptr;
+    QPushButton* command1_ = nullptr;
+    QPushButton* command3_ = nullptr;
+    QPushButton* command4_ = nullptr;
+    QProgressBar* progressBar1_ = nullptr;
+    ListView* listView1_ = nullptr;
+    QLabel* label1_ = nullptr;
+    QLabel* label2_ = nullptr;
+    QLabel* label3_ = nullptr;
+    QLabel* image1_ = nullptr;
+    Shape* shape1_ = nullptr;
+    Shape* shape2_ = nullptr;
+};
+
+}  // namespace vellork
