@@ -359,6 +359,8 @@ TEST_F(WindowTest, ClosingDuringABatchStopsItAndClosesTheWindow) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The window tests need no display, also when CTest lists them.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
