@@ -44,4 +44,9 @@ icon() {  # size output
 }
 icon 32 $app/icon32.png
 icon 16 $app/icon16.png
-convert $app/icon16.png $app/icon32.png $app/vellork.ico
+# The Windows icon group: 32 and 16 pixels in 256 colours, then in 32-bit colour with alpha.
+palette() { convert "$1" -background white -alpha remove -colors 256 -type Palette "$2"; }
+palette $app/icon32.png /tmp/vellork-icon32-8.bmp
+palette $app/icon16.png /tmp/vellork-icon16-8.bmp
+convert /tmp/vellork-icon32-8.bmp /tmp/vellork-icon16-8.bmp $app/icon32.png $app/icon16.png $app/vellork.ico
+rm -f /tmp/vellork-icon32-8.bmp /tmp/vellork-icon16-8.bmp

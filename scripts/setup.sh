@@ -6,7 +6,8 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    fonts-wine xvfb xauth desktop-file-utils
+    fonts-wine xvfb xauth xdotool imagemagick desktop-file-utils
+    binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
 )
 
 missing=()
