@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 
 #include <deque>
 
@@ -310,6 +311,23 @@ TEST_F(WindowTest, AWholeUseFromAddFileToTheFinalMessage) {
     EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::Information);
     EXPECT_EQ(dialogs.messages[0].text, "All HTML files are compressed successfully.");
     EXPECT_TRUE(control("Command3")->isEnabled());
+
+    // A file that cannot be compressed: its row says so and its tip says why.
+    dialogs.messages.clear();
+    addThroughDialog(dir, {"gone.html"});
+    click("Command3");
+    EXPECT_EQ(cell(1, 3), "Failed");
+    EXPECT_EQ(dialogs.messages.back().icon, MessageIcon::Warning);
+    window.show();
+    auto* list = control<QTreeView>("ListView1");
+    auto tipAt = [&](QPoint at) {
+        QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list->viewport(), &help);
+        return QToolTip::text();
+    };
+    EXPECT_EQ(tipAt(list->visualRect(list->model()->index(0, 2)).center()),
+              "the file does not exist");
+    EXPECT_EQ(tipAt(QPoint(50, 200)), "Double Click the list to open HTML file");
 
     // An empty list is refused.
     click("Command4");
