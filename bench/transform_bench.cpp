@@ -31,11 +31,17 @@ void BM_Squeeze(benchmark::State& state) {
         state.SkipWithError("no HTML corpus installed (see bench/run)");
         return;
     }
-    const std::size_t chunk = static_cast<std::size_t>(state.range(0));
+    const auto path = static_cast<vellork::SqueezePath>(state.range(0));
+    if (!vellork::squeezePathSupported(path)) {
+        state.SkipWithError("this processor lacks the instructions for this path");
+        return;
+    }
+    state.SetLabel(std::string(vellork::squeezePathName(path)));
+    const std::size_t chunk = std::size_t{1} << 18;
     std::vector<char> out(chunk + vellork::Squeezer::kMaxExtraOutput + 2);
     std::size_t produced = 0;
     for (auto _ : state) {
-        vellork::Squeezer squeezer;
+        vellork::Squeezer squeezer(path);
         produced = 0;
         for (std::size_t at = 0; at < in.size(); at += chunk)
             produced += squeezer.feed(in.data() + at, std::min(chunk, in.size() - at), out.data());
@@ -50,6 +56,10 @@ void BM_Squeeze(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_Memcpy)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Squeeze)->Arg(1 << 18)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Squeeze)
+    ->Arg(static_cast<int>(vellork::SqueezePath::Scalar))
+    ->Arg(static_cast<int>(vellork::SqueezePath::Avx2))
+    ->Arg(static_cast<int>(vellork::SqueezePath::Avx512Vbmi2))
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

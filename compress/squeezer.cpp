@@ -1,87 +1,174 @@
 #include "squeezer.h"
 
+#include "squeeze_blocks.h"
+#include "squeeze_paths.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
 namespace vellork {
 
 namespace {
+
 constexpr unsigned char kTab = 9, kLF = 10, kCR = 13, kSpace = 32;
-}
 
-std::size_t Squeezer::feed(const char* in, std::size_t n, char* out) {
-    const auto* p = reinterpret_cast<const unsigned char*>(in);
-    const auto* const end = p + n;
+// The squeeze byte by byte: for the ends of a chunk that fill no whole block.
+std::size_t squeezeBytes(const unsigned char* p, const unsigned char* end, char* out,
+                         SqueezeState& s) {
     char* o = out;
-
-    bool lineStart = lineStart_;
-    bool spacePending = spacePending_;
-    bool lastWasSpace = lastWasSpace_;
-    bool afterCR = afterCR_;
-
     while (p < end) {
-        const unsigned char c = *p;
-        if (c > kSpace) {
-            // Content: a held-back space turns out to be inside the line.
-            if (spacePending && !lastWasSpace) *o++ = ' ';
-            spacePending = false;
-            lineStart = false;
-            afterCR = false;
-            // Copy the whole run of ordinary bytes at once.
-            do {
-                *o++ = static_cast<char>(*p++);
-            } while (p<end&& * p> kSpace);
-            lastWasSpace = false;
-            continue;
-        }
-        ++p;
+        const unsigned char c = *p++;
         switch (c) {
             case kSpace:
-                if (!lineStart) spacePending = true;
-                afterCR = false;
-                break;
-            case kCR:
-                // End of line: spaces still held back were trailing ones.
-                lineStart = true;
-                spacePending = false;
-                afterCR = true;
-                break;
+                if (!s.lineStart) s.spacePending = true;
+                s.afterCR = false;
+                continue;
+            case kCR:  // end of line: spaces still held back were trailing ones
+                s.lineStart = true;
+                s.spacePending = false;
+                s.afterCR = true;
+                continue;
             case kLF:
-                if (afterCR) {  // second half of CR LF
-                    afterCR = false;
-                    break;
+                if (s.afterCR) {  // second half of CR LF
+                    s.afterCR = false;
+                    continue;
                 }
                 [[fallthrough]];
             case kTab:
-                // Removed from the result, yet it is line content for the trim: spaces before
-                // it are not trailing and spaces after it are not leading.
-                if (spacePending) {
-                    if (!lastWasSpace) *o++ = ' ';
-                    lastWasSpace = true;
-                    spacePending = false;
+                // Written as nothing, yet line content for the trim: spaces before it are not
+                // trailing and spaces after it are not leading.
+                if (s.spacePending) {
+                    if (!s.lastWasSpace) *o++ = ' ';
+                    s.lastWasSpace = true;
+                    s.spacePending = false;
                 }
-                lineStart = false;
-                afterCR = false;
-                break;
-            default:  // NUL and the other control bytes are ordinary content
-                if (spacePending && !lastWasSpace) *o++ = ' ';
-                spacePending = false;
-                lineStart = false;
-                afterCR = false;
+                s.lineStart = false;
+                s.afterCR = false;
+                continue;
+            default:
+                if (s.spacePending && !s.lastWasSpace) *o++ = ' ';
+                s.spacePending = false;
+                s.lineStart = false;
+                s.afterCR = false;
+                s.lastWasSpace = false;
                 *o++ = static_cast<char>(c);
-                lastWasSpace = false;
-                break;
         }
     }
-
-    lineStart_ = lineStart;
-    spacePending_ = spacePending;
-    lastWasSpace_ = lastWasSpace;
-    afterCR_ = afterCR;
     return static_cast<std::size_t>(o - out);
+}
+
+// Bit k set where byte k of the eight in `word` equals `byte`.
+inline std::uint64_t equalBits(std::uint64_t word, unsigned char byte) {
+    constexpr std::uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fULL;
+    const std::uint64_t x = word ^ (0x0101010101010101ULL * byte);
+    const std::uint64_t zeroHigh = ~(((x & kLow7) + kLow7) | x | kLow7);  // 0x80 where x is 0
+    return ((zeroHigh >> 7) * 0x0102040810204080ULL) >> 56;
+}
+
+std::size_t scalarBlocks(const unsigned char* in, std::size_t blocks, char* out,
+                         SqueezeState& state) {
+    char* o = out;
+    for (std::size_t b = 0; b < blocks; ++b, in += 64) {
+        ByteMasks m{0, 0, 0, 0};
+        for (int g = 0; g < 8; ++g) {
+            std::uint64_t word;
+            std::memcpy(&word, in + 8 * g, 8);
+            m.space |= equalBits(word, kSpace) << (8 * g);
+            m.cr |= equalBits(word, kCR) << (8 * g);
+            m.lf |= equalBits(word, kLF) << (8 * g);
+            m.tab |= equalBits(word, kTab) << (8 * g);
+        }
+        const KeptBytes kept = resolveBlock(m, state);
+        if (kept.leadingSpace) *o++ = ' ';
+        if (kept.keep == ~std::uint64_t{0}) {
+            std::memcpy(o, in, 64);
+            o += 64;
+            continue;
+        }
+        for (int i = 0; i < 64; ++i) {
+            *o = static_cast<char>(in[i]);
+            o += (kept.keep >> i) & 1;
+        }
+    }
+    return static_cast<std::size_t>(o - out);
+}
+
+Squeezer::BlockKernel kernelFor(SqueezePath path) {
+    switch (path) {
+#if VELLORK_HAVE_X86_PATHS
+        case SqueezePath::Avx2:
+            return squeezeBlocksAvx2;
+        case SqueezePath::Avx512Vbmi2:
+            return squeezeBlocksAvx512Vbmi2;
+#endif
+        default:
+            return scalarBlocks;
+    }
+}
+
+}  // namespace
+
+std::string_view squeezePathName(SqueezePath path) {
+    switch (path) {
+        case SqueezePath::Scalar:
+            return "scalar";
+        case SqueezePath::Avx2:
+            return "avx2";
+        case SqueezePath::Avx512Vbmi2:
+            return "avx512vbmi2";
+    }
+    return "scalar";
+}
+
+bool squeezePathSupported(SqueezePath path) {
+    switch (path) {
+        case SqueezePath::Scalar:
+            return true;
+#if VELLORK_HAVE_X86_PATHS
+        case SqueezePath::Avx2:
+            return __builtin_cpu_supports("avx2");
+        case SqueezePath::Avx512Vbmi2:
+            return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2");
+#endif
+        default:
+            return false;
+    }
+}
+
+std::vector<SqueezePath> supportedSqueezePaths() {
+    std::vector<SqueezePath> paths;
+    for (SqueezePath path : {SqueezePath::Scalar, SqueezePath::Avx2, SqueezePath::Avx512Vbmi2})
+        if (squeezePathSupported(path)) paths.push_back(path);
+    return paths;
+}
+
+SqueezePath defaultSqueezePath() {
+    static const SqueezePath chosen = [] {
+        const std::vector<SqueezePath> paths = supportedSqueezePaths();
+        if (const char* wanted = std::getenv("VELLORK_SQUEEZE_PATH"))
+            for (SqueezePath path : paths)
+                if (squeezePathName(path) == wanted) return path;
+        return paths.back();
+    }();
+    return chosen;
+}
+
+Squeezer::Squeezer(SqueezePath path)
+    : kernel_(kernelFor(squeezePathSupported(path) ? path : SqueezePath::Scalar)) {}
+
+std::size_t Squeezer::feed(const char* in, std::size_t n, char* out) {
+    const auto* p = reinterpret_cast<const unsigned char*>(in);
+    const std::size_t blocks = n / 64;
+    std::size_t written = blocks ? kernel_(p, blocks, out, state_) : 0;
+    written += squeezeBytes(p + blocks * 64, p + n, out + written, state_);
+    return written;
 }
 
 std::size_t Squeezer::finish(char* out) {
     out[0] = '\r';
     out[1] = '\n';
-    *this = Squeezer{};
+    state_ = SqueezeState{};
     return 2;
 }
 

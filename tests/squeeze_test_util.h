@@ -9,8 +9,9 @@
 namespace vellork::testing {
 
 // Feeds `input` to a fresh Squeezer cut at the given offsets (ascending) and returns the result.
-inline std::string squeezeCut(const std::string& input, const std::vector<std::size_t>& cuts) {
-    Squeezer squeezer;
+inline std::string squeezeCut(const std::string& input, const std::vector<std::size_t>& cuts,
+                              SqueezePath path = defaultSqueezePath()) {
+    Squeezer squeezer(path);
     std::string out;
     std::size_t from = 0;
     auto feed = [&](std::size_t to) {
@@ -25,8 +26,8 @@ inline std::string squeezeCut(const std::string& input, const std::vector<std::s
     return out;
 }
 
-inline std::string squeezeWhole(const std::string& input) {
-    return squeezeCut(input, {});
+inline std::string squeezeWhole(const std::string& input, SqueezePath path = defaultSqueezePath()) {
+    return squeezeCut(input, {}, path);
 }
 
 // Random text over the bytes the transform cares about, plus ordinary ones, with long space runs.

@@ -44,7 +44,9 @@ TEST(Squeezer, SqueezesTheDocumentedCases) {
         {"   ", "\r\n"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(squeezeWhole(c.in), c.out) << "input: " << ::testing::PrintToString(c.in);
+        for (auto path : vellork::supportedSqueezePaths())
+            EXPECT_EQ(squeezeWhole(c.in, path), c.out)
+                << vellork::squeezePathName(path) << ": " << ::testing::PrintToString(c.in);
         EXPECT_EQ(vellork::reference::squeeze(c.in), c.out)
             << "reference, input: " << ::testing::PrintToString(c.in);
     }
@@ -63,13 +65,32 @@ TEST(Squeezer, GivesTheSameResultWhereverTheInputIsCut) {
     }
 }
 
-TEST(Squeezer, MatchesTheLiteralStepsOnRandomPages) {
-    std::mt19937 rng(20261206);
-    for (int round = 0; round < 20000; ++round) {
-        const std::string page = randomPage(rng, round % 10 == 0 ? 2000 : 60);
-        const std::string expected = vellork::reference::squeeze(page);
-        ASSERT_EQ(squeezeCut(page, randomCuts(rng, page.size())), expected)
-            << "round " << round << ": " << ::testing::PrintToString(page);
+TEST(Squeezer, EveryPathCarriesItsStateAcrossBlocks) {
+    // Runs of spaces, tabs and line ends that straddle the 64-byte blocks of the fast paths,
+    // at every offset around a block edge.
+    const std::string pieces[] = {"  \t  ", " \r\n ", "\r", "\n", "\t", "   \n   ", " \r \n"};
+    for (const std::string& piece : pieces)
+        for (std::size_t at = 50; at < 80; ++at) {
+            std::string page = std::string(200, 'w');
+            page.replace(at, piece.size(), piece);
+            page.replace(at + 64, piece.size(), piece);
+            const std::string expected = vellork::reference::squeeze(page);
+            for (auto path : vellork::supportedSqueezePaths())
+                ASSERT_EQ(squeezeWhole(page, path), expected)
+                    << vellork::squeezePathName(path) << ": " << ::testing::PrintToString(page);
+        }
+}
+
+TEST(Squeezer, EveryPathMatchesTheLiteralStepsOnRandomPages) {
+    for (auto path : vellork::supportedSqueezePaths()) {
+        std::mt19937 rng(20261206);
+        for (int round = 0; round < 20000; ++round) {
+            const std::string page = randomPage(rng, round % 10 == 0 ? 2000 : 200);
+            const std::string expected = vellork::reference::squeeze(page);
+            ASSERT_EQ(squeezeCut(page, randomCuts(rng, page.size()), path), expected)
+                << vellork::squeezePathName(path) << ", round " << round << ": "
+                << ::testing::PrintToString(page);
+        }
     }
 }
 
