@@ -15,12 +15,26 @@ struct ByteMasks {
     std::uint64_t space, cr, lf, tab;
 };
 
+// The state as 0 or 1 in whole words, so a kernel keeps it in registers from block to block.
+struct Carry {
+    std::uint64_t lineStart, spacePending, lastWasSpace, afterCR;
+
+    explicit Carry(const SqueezeState& s)
+        : lineStart(s.lineStart),
+          spacePending(s.spacePending),
+          lastWasSpace(s.lastWasSpace),
+          afterCR(s.afterCR) {}
+    void store(SqueezeState& s) const {
+        s = {lineStart != 0, spacePending != 0, lastWasSpace != 0, afterCR != 0};
+    }
+};
+
 struct KeptBytes {
     std::uint64_t keep;  // bytes written as they are (content, and one space of each run)
     bool leadingSpace;   // a space held over from the block before comes out first
 };
 
-inline KeptBytes resolveBlock(const ByteMasks& m, SqueezeState& s) {
+inline KeptBytes resolveBlock(const ByteMasks& m, Carry& s) {
     const std::uint64_t sp = m.space;
     // Line ends: a CR, and an LF right after a CR. A lone LF, like a TAB, is content that
     // writes nothing: it keeps spaces around it from counting as leading or trailing.
@@ -30,7 +44,7 @@ inline KeptBytes resolveBlock(const ByteMasks& m, SqueezeState& s) {
 
     // Spaces whose nearest non-space byte before them is in the same line and not blank:
     // fill forward from each such byte through the run of spaces after it.
-    const std::uint64_t runStarts = ((nonBlank << 1) | !s.lineStart) & sp;
+    const std::uint64_t runStarts = ((nonBlank << 1) | (s.lineStart ^ 1)) & sp;
     const std::uint64_t innerSpaces = ((sp + runStarts) ^ sp) & sp;
     // Non-blank bytes right after such a run: the run was inside the line.
     const std::uint64_t afterRun = nonBlank & ((innerSpaces << 1) | s.spacePending);
@@ -42,15 +56,16 @@ inline KeptBytes resolveBlock(const ByteMasks& m, SqueezeState& s) {
     const std::uint64_t sets = afterRun & ~content;
     const std::uint64_t gaps = ~(events << 1);
     const std::uint64_t setSources = sets << 1;
-    const std::uint64_t gapSeeds = ((setSources << 1) & gaps) | (std::uint64_t{s.lastWasSpace} & 1);
+    const std::uint64_t gapSeeds = ((setSources << 1) & gaps) | s.lastWasSpace;
     const std::uint64_t spaceWritten = setSources | (((gaps + (gapSeeds & gaps)) ^ gaps) & gaps);
     const std::uint64_t spaceOut = afterRun & ~spaceWritten;
 
-    const std::uint64_t nonSpace = ~sp;
-    if (nonSpace) s.lineStart = !((nonBlank >> (63 - __builtin_clzll(nonSpace))) & 1);
+    // The line is at its start when its last non-space byte ends a line: of two disjoint
+    // masks, the one holding the higher bit is the larger number.
+    if (nonBlank | lineEnd) s.lineStart = lineEnd > nonBlank;
     s.afterCR = m.cr >> 63;
     s.spacePending = innerSpaces >> 63;
-    s.lastWasSpace = (events >> 63) ? (sets >> 63) : ((spaceWritten >> 63) & 1);
+    s.lastWasSpace = (events >> 63) ? (sets >> 63) : (spaceWritten >> 63);
     // The space of a run goes out in place of the run's last space, just before the byte
     // that ended it; for a run ending at byte 0 that space lies in the block before.
     return {content | (spaceOut >> 1), (spaceOut & 1) != 0};

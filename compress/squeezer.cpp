@@ -69,28 +69,41 @@ inline std::uint64_t equalBits(std::uint64_t word, unsigned char byte) {
 std::size_t scalarBlocks(const unsigned char* in, std::size_t blocks, char* out,
                          SqueezeState& state) {
     char* o = out;
+    Carry carry(state);
     for (std::size_t b = 0; b < blocks; ++b, in += 64) {
         ByteMasks m{0, 0, 0, 0};
         for (int g = 0; g < 8; ++g) {
             std::uint64_t word;
             std::memcpy(&word, in + 8 * g, 8);
+            // Most words of a page hold no byte at or below a space: skip the four tests.
+            constexpr std::uint64_t kOnes = 0x0101010101010101ULL, kHigh = 0x8080808080808080ULL;
+            if (((word - kOnes * (kSpace + 1)) & ~word & kHigh) == 0) continue;
             m.space |= equalBits(word, kSpace) << (8 * g);
             m.cr |= equalBits(word, kCR) << (8 * g);
             m.lf |= equalBits(word, kLF) << (8 * g);
             m.tab |= equalBits(word, kTab) << (8 * g);
         }
-        const KeptBytes kept = resolveBlock(m, state);
+        const KeptBytes kept = resolveBlock(m, carry);
         if (kept.leadingSpace) *o++ = ' ';
         if (kept.keep == ~std::uint64_t{0}) {
             std::memcpy(o, in, 64);
             o += 64;
             continue;
         }
-        for (int i = 0; i < 64; ++i) {
-            *o = static_cast<char>(in[i]);
-            o += (kept.keep >> i) & 1;
+        for (int g = 0; g < 64; g += 8) {
+            const unsigned mask = (kept.keep >> g) & 0xff;
+            if (mask == 0xff) {
+                std::memcpy(o, in + g, 8);
+                o += 8;
+                continue;
+            }
+            for (int i = g; i < g + 8; ++i) {
+                *o = static_cast<char>(in[i]);
+                o += (kept.keep >> i) & 1;
+            }
         }
     }
+    carry.store(state);
     return static_cast<std::size_t>(o - out);
 }
 
