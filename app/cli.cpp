@@ -7,20 +7,30 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: vellork-cli [-r] [--] PATH...\n"
+    "Usage: vellork-cli [-r] [-j N] [--] PATH...\n"
     "Squeezes each HTML page into one line, in place: blank lines dropped, lines trimmed and\n"
     "joined, tabs and line feeds removed, runs of spaces collapsed.\n"
     "\n"
     "  -r, --recursive  take every .html and .htm file under each folder, in sorted order\n"
+    "  -j, --jobs N     compress up to N files at once (default 1); each file is still\n"
+    "                   replaced only once it is safely on disk, and results are printed\n"
+    "                   in the order of the files\n"
     "  -h, --help       show this help and exit\n"
     "  -V, --version    show the version and exit\n"
     "  --               treat every following argument as a path\n"
@@ -55,10 +65,46 @@ std::vector<std::string> pagesUnder(const std::string& folder, std::string& erro
 
 }  // namespace
 
+// Compresses the files on `jobs` threads and hands each result to `report` in file order.
+void compressAll(const std::vector<std::string>& files, unsigned jobs,
+                 const std::function<void(std::size_t, const vellork::PassResult&)>& report) {
+    if (jobs <= 1) {
+        for (std::size_t i = 0; i < files.size(); ++i) report(i, vellork::compressFile(files[i]));
+        return;
+    }
+    std::vector<std::optional<vellork::PassResult>> results(files.size());
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t i; (i = next++) < files.size();) {
+            vellork::PassResult result = vellork::compressFile(files[i]);
+            std::lock_guard lock(mutex);
+            results[i] = std::move(result);
+            ready.notify_one();
+        }
+    };
+    std::vector<std::thread> workers;
+    for (unsigned j = 0; j < jobs && j < files.size(); ++j) workers.emplace_back(work);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        std::unique_lock lock(mutex);
+        ready.wait(lock, [&] { return results[i].has_value(); });
+        const vellork::PassResult result = std::move(*results[i]);
+        lock.unlock();
+        report(i, result);
+    }
+    for (auto& worker : workers) worker.join();
+}
+
 int main(int argc, char** argv) {
     bool recursive = false;
+    unsigned jobs = 1;
     std::vector<std::string> paths;
     bool optionsDone = false;
+    auto usageError = [](const std::string& message) {
+        std::fprintf(stderr, "vellork-cli: %s\n%s", message.c_str(), kUsage);
+        return 2;
+    };
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (optionsDone || arg.empty() || arg[0] != '-' || arg == "-") {
@@ -67,6 +113,16 @@ int main(int argc, char** argv) {
             optionsDone = true;
         } else if (arg == "-r" || arg == "--recursive") {
             recursive = true;
+        } else if (arg == "-j" || arg == "--jobs" || arg.rfind("-j", 0) == 0 ||
+                   arg.rfind("--jobs=", 0) == 0) {
+            std::string value = arg == "-j" || arg == "--jobs" ? (i + 1 < argc ? argv[++i] : "")
+                                : arg[1] == 'j'                ? arg.substr(2)
+                                                               : arg.substr(7);
+            char* end = nullptr;
+            const unsigned long n = std::strtoul(value.c_str(), &end, 10);
+            if (value.empty() || *end || n < 1 || n > 1024)
+                return usageError("-j takes a number of files from 1 to 1024");
+            jobs = static_cast<unsigned>(n);
         } else if (arg == "-h" || arg == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -74,20 +130,39 @@ int main(int argc, char** argv) {
             std::printf("vellork-cli %s\n", VELLORK_VERSION);
             return 0;
         } else {
-            std::fprintf(stderr, "vellork-cli: unknown option '%s'\n%s", arg.c_str(), kUsage);
-            return 2;
+            return usageError("unknown option '" + arg + "'");
         }
     }
-    if (paths.empty()) {
-        std::fprintf(stderr, "vellork-cli: no file given\n%s", kUsage);
-        return 2;
+    if (paths.empty()) return usageError("no file given");
+
+    // What to compress, in order; folders that could not be read completely are reported.
+    std::vector<std::string> files;
+    std::vector<std::pair<std::size_t, std::string>> folderErrors;  // (before file index, text)
+    for (const std::string& path : paths) {
+        std::error_code ec;
+        if (recursive && std::filesystem::is_directory(path, ec)) {
+            std::string error;
+            for (std::string& page : pagesUnder(path, error)) files.push_back(std::move(page));
+            if (!error.empty())
+                folderErrors.emplace_back(
+                    files.size(), path + "\tthe folder could not be read completely: " + error);
+        } else {
+            files.push_back(path);
+        }
     }
 
     const std::string separator = QLocale::system().decimalPoint().toStdString();
     std::string ratioText;
-    bool anyFailed = false;
-    auto compressOne = [&](const std::string& path) {
-        const vellork::PassResult pass = vellork::compressFile(path);
+    bool anyFailed = !folderErrors.empty();
+    std::size_t nextFolderError = 0;
+    auto reportFolderErrors = [&](std::size_t upTo) {
+        for (; nextFolderError < folderErrors.size() && folderErrors[nextFolderError].first <= upTo;
+             ++nextFolderError)
+            std::fprintf(stderr, "%s\n", folderErrors[nextFolderError].second.c_str());
+    };
+    compressAll(files, jobs, [&](std::size_t i, const vellork::PassResult& pass) {
+        reportFolderErrors(i);
+        const std::string& path = files[i];
         if (!pass.ok) {
             anyFailed = true;
             std::fprintf(stderr, "%s\t%s\n", path.c_str(), pass.error.c_str());
@@ -97,21 +172,7 @@ int main(int argc, char** argv) {
         std::printf("%s\t%s\t%s\t%s\n", path.c_str(), vellork::integerText(pass.sizeBefore).c_str(),
                     figures.ratio.c_str(), figures.compressedSize.c_str());
         std::fflush(stdout);
-    };
-
-    for (const std::string& path : paths) {
-        std::error_code ec;
-        if (recursive && std::filesystem::is_directory(path, ec)) {
-            std::string error;
-            for (const std::string& page : pagesUnder(path, error)) compressOne(page);
-            if (!error.empty()) {
-                anyFailed = true;
-                std::fprintf(stderr, "%s\tthe folder could not be read completely: %s\n",
-                             path.c_str(), error.c_str());
-            }
-        } else {
-            compressOne(path);
-        }
-    }
+    });
+    reportFolderErrors(files.size());
     return anyFailed ? 1 : 0;
 }

@@ -73,6 +73,29 @@ TEST(Cli, RecursiveTakesEveryPageUnderAFolderInSortedOrder) {
     EXPECT_EQ(plain.err, "site\tit is a folder, not a file\n");
 }
 
+TEST(Cli, ParallelJobsReportInFileOrder) {
+    TempDir dir;
+    std::vector<std::string> args = {"-j", "4"};
+    std::string expected;
+    for (int i = 0; i < 20; ++i) {
+        const std::string name = "p" + std::to_string(i) + ".html";
+        if (i == 7) {
+            args.push_back("gone.html");
+            continue;
+        }
+        dir.write(name, "a  b\r\n\r\n");
+        args.push_back(name);
+        expected += name + "\t8\t37.5 %\t5\n";
+    }
+    const CliRun run = runCli(dir, args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, expected);
+    EXPECT_EQ(run.err, "gone.html\tthe file does not exist\n");
+    EXPECT_EQ(readFile(dir.file("p19.html")), "a b\r\n");
+    EXPECT_EQ(runCli(dir, {"-j", "0", "p1.html"}).status, 2);
+    EXPECT_EQ(runCli(dir, {"--jobs=x", "p1.html"}).status, 2);
+}
+
 TEST(Cli, AnswersUsageQuestions) {
     TempDir dir;
     EXPECT_EQ(runCli(dir, {}).status, 2);
