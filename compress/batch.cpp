@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QLocale>
 
+#include <future>
+
 namespace vellork {
 
 namespace {
@@ -42,6 +44,16 @@ QString CompressionBatch::failureMessage(const QStringList& failures, int total)
     return text;
 }
 
+// The file's pass runs on a thread of its own while the window keeps its turns: a disk that
+// stalls a write or a sync, or a file system that takes its time to free a replaced page,
+// never freezes the window. The pass itself is never abandoned halfway.
+PassResult CompressionBatch::runPass(const std::string& path, YieldPacer& pacer) {
+    std::future<PassResult> pass =
+        std::async(std::launch::async, [path] { return compressFile(path); });
+    while (pass.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready) pacer.tick();
+    return pass.get();
+}
+
 void CompressionBatch::CompressFiles() {
     YieldPacer pacer([this] { host_.yield(); });
     const std::string separator = QLocale().decimalPoint().toStdString();
@@ -58,9 +70,7 @@ void CompressionBatch::CompressFiles() {
         const std::optional<QString> path = list_.rowText(i);
         if (!path) break;  // the list no longer holds this row
 
-        PassOptions options;
-        options.tick = [&pacer] { pacer.tick(); };
-        const PassResult pass = compressFile(QFile::encodeName(*path).toStdString(), options);
+        const PassResult pass = runPass(QFile::encodeName(*path).toStdString(), pacer);
         pacer.tick();
 
         const RowFigures figures = rowFigures(pass, ratioText, separator);

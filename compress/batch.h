@@ -5,7 +5,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <string>
+
 namespace vellork {
+
+class YieldPacer;
+struct PassResult;
 
 enum class MessageIcon { Critical, Warning, Information };
 
@@ -43,6 +48,7 @@ public:
 
 private:
     void CompressFiles();
+    PassResult runPass(const std::string& path, YieldPacer& pacer);
 
     FileListModel& list_;
     BatchHost& host_;

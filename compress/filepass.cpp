@@ -138,7 +138,7 @@ private:
     // finds little left to do and no single wait grows with the size of the page.
     int writeBack() {
 #ifdef SYNC_FILE_RANGE_WRITE
-        constexpr off_t kStep = off_t{8} << 20;
+        constexpr off_t kStep = off_t{2} << 20;
         while (offset_ - started_ >= kStep) {
             if (started_ >= kStep &&
                 ::sync_file_range(fd_, started_ - kStep, kStep,
