@@ -158,6 +158,29 @@ private:
     off_t started_ = 0;  // writeback has been started for everything before this offset
 };
 
+// Working memory for one chunk in and its squeezed form out. Kept per thread and never
+// cleared: allocating and zeroing fresh buffers for every small page cost more than the
+// whole squeeze.
+class ChunkBuffers {
+public:
+    static ChunkBuffers& forChunk(std::size_t chunk) {
+        thread_local ChunkBuffers buffers;
+        if (buffers.size_ < chunk) {
+            buffers.in_ = std::make_unique_for_overwrite<char[]>(chunk);
+            buffers.out_ = std::make_unique_for_overwrite<char[]>(chunk + kOutputRoom);
+            buffers.size_ = chunk;
+        }
+        return buffers;
+    }
+    char* in() { return in_.get(); }
+    char* out() { return out_.get(); }
+
+private:
+    static constexpr std::size_t kOutputRoom = Squeezer::kMaxExtraOutput + 2;
+    std::unique_ptr<char[]> in_, out_;
+    std::size_t size_ = 0;
+};
+
 struct StreamOutcome {
     std::int64_t bytesRead = 0;
     std::string error;
@@ -167,21 +190,23 @@ struct StreamOutcome {
 StreamOutcome squeezeInto(int from, Writer& writer, const PassOptions& options) {
     StreamOutcome outcome;
     const std::size_t chunk = options.chunkSize ? options.chunkSize : 1;
-    std::vector<char> in(chunk), out(chunk + Squeezer::kMaxExtraOutput + 2);
+    ChunkBuffers& buffers = ChunkBuffers::forChunk(chunk);
+    char* const in = buffers.in();
+    char* const out = buffers.out();
     Squeezer squeezer;
     for (;;) {
-        const ssize_t got = readAt(from, in.data(), chunk, outcome.bytesRead);
+        const ssize_t got = readAt(from, in, chunk, outcome.bytesRead);
         if (got < 0) {
             outcome.error = failure("could not read the file", static_cast<int>(-got));
             return outcome;
         }
         std::size_t produced = 0;
         if (got == 0)
-            produced = squeezer.finish(out.data());
+            produced = squeezer.finish(out);
         else
-            produced = squeezer.feed(in.data(), static_cast<std::size_t>(got), out.data());
+            produced = squeezer.feed(in, static_cast<std::size_t>(got), out);
         outcome.bytesRead += got;
-        if (const int error = writer.write(out.data(), produced)) {
+        if (const int error = writer.write(out, produced)) {
             outcome.error = failure("could not write the compressed page", error);
             return outcome;
         }
@@ -471,7 +496,8 @@ PassResult compressFile(const std::string& path, const PassOptions& options) {
         source.target = real.get();
     }
 
-    // Non-blocking, so that a FIFO cannot hold us up; only regular files go further.
+    // Non-blocking, so that a FIFO cannot hold us up; only regular files go further, and for
+    // those the flag changes nothing.
     source.fd = Fd(::open(source.target.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!source.fd) {
         result.error = failure("the file cannot be opened", errno);
@@ -489,7 +515,6 @@ PassResult compressFile(const std::string& path, const PassOptions& options) {
         result.error = "it is not a regular file (a pipe, socket or device)";
         return result;
     }
-    ::fcntl(source.fd.get(), F_SETFL, ::fcntl(source.fd.get(), F_GETFL) & ~O_NONBLOCK);
     result.sizeBefore = source.status.st_size;
 
     // Honour read-only files even where the system would let us write them anyway (root).
