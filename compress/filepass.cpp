@@ -100,6 +100,21 @@ bool unchanged(const struct stat& now, const struct stat& then) {
 const char* const kChangedWhileReading =
     "the file changed while it was being compressed; it was left as it is now";
 
+// The test seam: 0, or the errno a test wants this step to fail with.
+int injected(const PassOptions& options, FaultPoint point) {
+    return options.fault ? options.fault(point) : 0;
+}
+
+// Runs a system call unless the test seam fails it first; returns its result, errno set.
+template <typename Call>
+auto systemCall(const PassOptions& options, FaultPoint point, Call call) -> decltype(call()) {
+    if (const int error = injected(options, point)) {
+        errno = error;
+        return -1;
+    }
+    return call();
+}
+
 // Reads up to n bytes at offset; returns bytes read (0 at the end) or -errno.
 ssize_t readAt(int fd, char* buffer, std::size_t n, off_t offset) {
     for (;;) {
@@ -116,9 +131,7 @@ public:
     // Returns 0 or the errno of the failed write.
     int write(const char* data, std::size_t n) {
         while (n > 0) {
-            if (options_.writeFault) {
-                if (const int injected = options_.writeFault()) return injected;
-            }
+            if (const int error = injected(options_, FaultPoint::Write)) return error;
             const ssize_t done = ::pwrite(fd_, data, n, offset_);
             if (done < 0) {
                 if (errno == EINTR) continue;
@@ -195,7 +208,8 @@ StreamOutcome squeezeInto(int from, Writer& writer, const PassOptions& options) 
     char* const out = buffers.out();
     Squeezer squeezer;
     for (;;) {
-        const ssize_t got = readAt(from, in, chunk, outcome.bytesRead);
+        const int readFault = injected(options, FaultPoint::Read);
+        const ssize_t got = readFault ? -readFault : readAt(from, in, chunk, outcome.bytesRead);
         if (got < 0) {
             outcome.error = failure("could not read the file", static_cast<int>(-got));
             return outcome;
@@ -286,8 +300,11 @@ std::string copyAll(int from, int to, const PassOptions& options, const char* wh
         at += got;
         if (options.tick) options.tick();
     }
-    if (::ftruncate(to, writer.written()) != 0) return failure(what, errno);
-    if (::fsync(to) != 0) return failure(what, errno);
+    if (systemCall(options, FaultPoint::Truncate,
+                   [&] { return ::ftruncate(to, writer.written()); }) != 0)
+        return failure(what, errno);
+    if (systemCall(options, FaultPoint::Sync, [&] { return ::fsync(to); }) != 0)
+        return failure(what, errno);
     return {};
 }
 
@@ -309,10 +326,13 @@ PassResult replaceThroughTempFile(const Source& source, const PassOptions& optio
 
     // An unnamed file vanishes by itself if the program dies; a named one gets removed by us.
     std::string tempName;
-    Fd temp(::openat(folderFd.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    Fd temp(systemCall(options, FaultPoint::CreateTemp, [&] {
+        return ::openat(folderFd.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    }));
     if (!temp) {
         std::string pattern = folder + "/" + kTempPrefix + "XXXXXX.tmp";
-        temp = Fd(::mkostemps(pattern.data(), 4, O_CLOEXEC));
+        temp = Fd(systemCall(options, FaultPoint::CreateTemp,
+                             [&] { return ::mkostemps(pattern.data(), 4, O_CLOEXEC); }));
         if (!temp) {
             result.error = failure("could not create a temporary file in the folder", errno);
             return result;
@@ -344,10 +364,11 @@ PassResult replaceThroughTempFile(const Source& source, const PassOptions& optio
     // Owner and group where we may set them, then the exact mode bits (chown may clear setuid).
     if (::fchown(temp.get(), source.status.st_uid, source.status.st_gid) != 0)
         (void)!::fchown(temp.get(), static_cast<uid_t>(-1), source.status.st_gid);
-    if (::fchmod(temp.get(), source.status.st_mode & 07777) != 0)
+    if (systemCall(options, FaultPoint::SetMode,
+                   [&] { return ::fchmod(temp.get(), source.status.st_mode & 07777); }) != 0)
         return fail(failure("could not give the new file the original's permissions", errno));
     // fsync rather than fdatasync: the new file's mode and owner must be on disk too.
-    if (::fsync(temp.get()) != 0)
+    if (systemCall(options, FaultPoint::Sync, [&] { return ::fsync(temp.get()); }) != 0)
         return fail(failure("could not save the compressed page to disk", errno));
     struct stat written {};
     if (::fstat(temp.get(), &written) != 0 || written.st_size != writer.written())
@@ -364,19 +385,25 @@ PassResult replaceThroughTempFile(const Source& source, const PassOptions& optio
         const std::string procPath = "/proc/self/fd/" + std::to_string(temp.get());
         for (int attempt = 0; attempt < 100 && tempName.empty(); ++attempt) {
             std::string name = folder + "/" + kTempPrefix + randomSuffix() + ".tmp";
-            if (::linkat(temp.get(), "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0 ||
-                ::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) ==
-                    0)
+            const int linked = systemCall(options, FaultPoint::NameTemp, [&] {
+                return ::linkat(temp.get(), "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0 ||
+                               ::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.c_str(),
+                                        AT_SYMLINK_FOLLOW) == 0
+                           ? 0
+                           : -1;
+            });
+            if (linked == 0)
                 tempName = name;
             else if (errno != EEXIST)
                 return fail(failure("could not name the temporary file", errno));
         }
         if (tempName.empty()) return fail("could not find a free temporary file name");
     }
-    if (::rename(tempName.c_str(), source.target.c_str()) != 0)
+    if (systemCall(options, FaultPoint::Replace,
+                   [&] { return ::rename(tempName.c_str(), source.target.c_str()); }) != 0)
         return fail(failure("could not replace the original with the compressed page", errno));
     tempName.clear();  // it is the page now
-    if (::fsync(folderFd.get()) != 0)
+    if (systemCall(options, FaultPoint::SyncFolder, [&] { return ::fsync(folderFd.get()); }) != 0)
         return fail(
             failure("the page was replaced, but the folder could not be saved to disk", errno));
     result.sizeAfter = writer.written();
@@ -391,7 +418,8 @@ PassResult rewriteInPlace(const Source& source, const PassOptions& options, Pass
         options.backupFolder.empty() ? systemTempFolder() : options.backupFolder;
     std::string backupName =
         folder + "/" + kBackupPrefix + nameOf(source.target).substr(0, 80) + "-XXXXXX";
-    Fd backup(::mkostemp(backupName.data(), O_CLOEXEC));
+    Fd backup(systemCall(options, FaultPoint::MakeBackup,
+                         [&] { return ::mkostemp(backupName.data(), O_CLOEXEC); }));
     if (!backup) {
         result.error = failure("refused: no safety copy could be made in " + folder, errno);
         return result;
@@ -433,9 +461,12 @@ PassResult rewriteInPlace(const Source& source, const PassOptions& options, Pass
     Writer writer(target.get(), options);
     StreamOutcome stream = squeezeInto(backupRead.get(), writer, options);
     std::string error = stream.error;
-    if (error.empty() && ::ftruncate(target.get(), writer.written()) != 0)
+    if (error.empty() && systemCall(options, FaultPoint::Truncate, [&] {
+                             return ::ftruncate(target.get(), writer.written());
+                         }) != 0)
         error = failure("could not shorten the file", errno);
-    if (error.empty() && ::fsync(target.get()) != 0)
+    if (error.empty() &&
+        systemCall(options, FaultPoint::Sync, [&] { return ::fsync(target.get()); }) != 0)
         error = failure("could not save the compressed page to disk", errno);
     if (error.empty()) {
         Fd check(::open(source.target.c_str(), O_RDONLY | O_CLOEXEC));

@@ -14,6 +14,20 @@ struct PassResult {
     std::string error;             // why the file was left as it was; empty when ok
 };
 
+// The steps of a pass at which the system can fail; a test names one to make it fail.
+enum class FaultPoint {
+    Read,
+    Write,
+    CreateTemp,
+    SetMode,
+    Sync,
+    NameTemp,
+    Replace,
+    SyncFolder,
+    MakeBackup,
+    Truncate
+};
+
 struct PassOptions {
     // Called between chunks of work so the caller can keep a window alive; it decides itself
     // how often to really yield.
@@ -22,9 +36,10 @@ struct PassOptions {
     // Where the safety copy goes when a file must be rewritten in place; empty means the
     // system's temporary folder ($TMPDIR, else /tmp).
     std::string backupFolder;
-    // Test seam for failing disks: asked before every write the pass makes; a nonzero errno
-    // makes that write fail as the system would report it.
-    std::function<int()> writeFault;
+    // Test seam for failing disks: asked before each such step of the pass; a nonzero errno
+    // makes the step fail as the system would report it. Restoring an original from its
+    // safety copy is never made to fail.
+    std::function<int(FaultPoint)> fault;
 };
 
 // Squeezes the file at `path` into one line and replaces it, never leaving a half-written file:
