@@ -8,6 +8,11 @@
 
 #include <functional>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
 namespace {
 
 using vellork::CompressionBatch;
@@ -203,6 +208,58 @@ TEST_F(BatchTest, AStopRequestEndsTheBatchAfterTheFileInHand) {
     EXPECT_EQ(readFile(dir.file("b.html")), "b  b");
     EXPECT_TRUE(host.messages.empty());
     EXPECT_EQ(host.finished, 1);
+}
+
+TEST_F(BatchTest, FilesChangedAfterAddingFailClearlyOrComeOutRight) {
+    const std::string page = "<p>  a  </p>\r\n";
+    for (const char* name : {"deleted", "folder", "readonly", "linked", "target"})
+        add(dir.write(std::string(name) + ".html", page));
+    std::filesystem::remove(dir.file("deleted.html"));
+    std::filesystem::remove(dir.file("folder.html"));
+    std::filesystem::create_directory(dir.file("folder.html"));
+    ::chmod(dir.file("readonly.html").c_str(), 0444);
+    std::filesystem::remove(dir.file("linked.html"));
+    std::filesystem::create_symlink("target.html", dir.file("linked.html"));
+    batch.start();
+
+    // Rows, top first: target, linked, readonly, folder, deleted.
+    EXPECT_EQ(row(list, 1).compressed, "12");
+    EXPECT_EQ(row(list, 2).compressed, "12");  // the link's target, already squeezed: unchanged
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("linked.html")));
+    EXPECT_EQ(row(list, 3).tip, "the file is read-only");
+    EXPECT_EQ(row(list, 4).tip, "it is a folder, not a file");
+    EXPECT_EQ(row(list, 5).tip, "the file does not exist");
+    EXPECT_EQ(readFile(dir.file("readonly.html")), page);
+    EXPECT_EQ(readFile(dir.file("target.html")), "<p> a </p>\r\n");
+    const QString message = host.messages.back().text;
+    EXPECT_TRUE(message.startsWith("3 of 5 files")) << message.toStdString();
+    for (const char* name : {"deleted.html", "folder.html", "readonly.html"})
+        EXPECT_TRUE(message.contains(QString::fromStdString(dir.file(name)))) << name;
+}
+
+TEST_F(BatchTest, AFullDiskFailsItsRowAndNamesTheFile) {
+    // The second page outgrows the file size limit that stands in for a full disk.
+    add(dir.write("small.html", "a  b"));
+    add(dir.write("large.html", std::string(300000, 'x')));
+    add(dir.write("last.html", "c  d"));
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{200000, 200000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        batch.start();
+        const bool named = row(list, 2).tip.contains("allowed file size") &&
+                           host.messages.back().text.contains(
+                               QString::fromStdString(dir.file("large.html")) + ": ");
+        const bool others = row(list, 1).ratio == "-25 %" && row(list, 3).ratio == "-25 %";
+        ::_exit(named && others ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(readFile(dir.file("large.html")), std::string(300000, 'x'));
+    EXPECT_EQ(readFile(dir.file("last.html")), "c d\r\n");
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"large.html", "last.html", "small.html"}));
 }
 
 TEST_F(BatchTest, ALongListRunsToItsLastRow) {

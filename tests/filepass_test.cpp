@@ -247,6 +247,54 @@ TEST(FilePass, AFileSizeLimitIsAFullDiskThatLosesNothing) {
     EXPECT_EQ(dir.names(), std::vector<std::string>{"a.html"});
 }
 
+TEST(FilePass, HugeAndOddPagesStreamThroughBoundedMemory) {
+    TempDir dir;
+    // Peak memory of a child process that compresses `page`, in MB above its start; or -1.
+    auto peakGrowthMb = [](const std::string& page) {
+        return inChild([&] {
+            rusage before{}, after{};
+            ::getrusage(RUSAGE_SELF, &before);
+            if (!compressFile(page).ok) return 255;
+            ::getrusage(RUSAGE_SELF, &after);
+            return static_cast<int>(
+                std::min<long>(254, (after.ru_maxrss - before.ru_maxrss) / 1024));
+        });
+    };
+
+    // 100 MB in one line with no line end at all.
+    const std::string unit = "<b>x</b>   \t ";
+    const std::size_t units = 100'000'000 / unit.size();
+    {
+        std::ofstream out(dir.file("line.html"), std::ios::binary);
+        for (std::size_t i = 0; i < units; ++i) out << unit;
+    }
+    EXPECT_LT(peakGrowthMb(dir.file("line.html")), 32);
+    EXPECT_EQ(std::filesystem::file_size(dir.file("line.html")), units * 9 + 2);
+    std::ifstream line(dir.file("line.html"), std::ios::binary);
+    std::string head(27, '\0');
+    line.read(head.data(), 27);
+    EXPECT_EQ(head, "<b>x</b> <b>x</b> <b>x</b> ");
+    std::filesystem::remove(dir.file("line.html"));
+
+    // 3 GB, past what a 32-bit size can hold: a sparse file of NUL bytes, which pass as they are.
+    const std::int64_t huge = 3'000'000'000;
+    {
+        const std::string page = dir.write("huge.html", "");
+        ASSERT_EQ(::truncate(page.c_str(), huge), 0);
+    }
+    const auto before = vellork::testing::statOf(dir.file("huge.html")).st_size;
+    EXPECT_LT(peakGrowthMb(dir.file("huge.html")), 32);
+    EXPECT_EQ(before, huge);
+    EXPECT_EQ(vellork::testing::statOf(dir.file("huge.html")).st_size, huge + 2);
+    std::filesystem::remove(dir.file("huge.html"));
+
+    const std::string blank = dir.write("blank.html", "\r\n  \r\n\r\n   ");
+    const auto result = compressFile(blank);
+    EXPECT_EQ(result.sizeBefore, 11);
+    EXPECT_EQ(result.sizeAfter, 2);
+    EXPECT_EQ(readFile(blank), "\r\n");
+}
+
 TEST(FilePass, AFileThatChangesDuringThePassIsLeftAsItIsNow) {
     TempDir dir;
     const std::string page = dir.write("a.html", bigPage(3000));
