@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace {
@@ -94,6 +95,41 @@ TEST(Cli, ParallelJobsReportInFileOrder) {
     EXPECT_EQ(readFile(dir.file("p19.html")), "a b\r\n");
     EXPECT_EQ(runCli(dir, {"-j", "0", "p1.html"}).status, 2);
     EXPECT_EQ(runCli(dir, {"--jobs=x", "p1.html"}).status, 2);
+}
+
+TEST(Cli, AwkwardPathsAreRefusedWithAReasonOrHandled) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.file("pipe.html").c_str(), 0644), 0);
+    std::filesystem::create_directory(dir.file("folder.html"));
+    std::filesystem::create_symlink("nowhere.html", dir.file("broken.html"));
+    dir.write("with space.html", "a  b");
+    dir.write("caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac.html", "a  b");
+    dir.write("-dash.html", "a  b");
+    std::string deep = dir.path();
+    for (int i = 0; i < 14; ++i) deep += "/" + std::string(200, 'd');
+    std::filesystem::create_directories(deep);
+    const std::string longPath = deep + "/long.html";
+    std::ofstream(longPath) << "a  b";
+    std::string tooLong = deep;  // past the system's limit on a path's length
+    while (tooLong.size() < 5000) tooLong += "/" + std::string(200, 'e');
+    tooLong += "/x.html";
+
+    const CliRun run = runCli(
+        dir, {"pipe.html", "folder.html", "/dev/zero", "broken.html", "with space.html",
+              "caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac.html", "--", "-dash.html", longPath, tooLong});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "pipe.html\tit is not a regular file (a pipe, socket or device)\n"
+              "folder.html\tit is a folder, not a file\n"
+              "/dev/zero\tit is not a regular file (a pipe, socket or device)\n"
+              "broken.html\tthe symbolic link points to a file that does not exist\n" +
+                  tooLong + "\tthe file cannot be found: the path is too long\n");
+    EXPECT_EQ(run.out,
+              "with space.html\t4\t-25 %\t5\n"
+              "caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac.html\t4\t-25 %\t5\n"
+              "-dash.html\t4\t-25 %\t5\n" +
+                  longPath + "\t4\t-25 %\t5\n");
+    EXPECT_EQ(readFile(longPath), "a b\r\n");
 }
 
 TEST(Cli, AnswersUsageQuestions) {

@@ -16,6 +16,8 @@
 
 #include <deque>
 
+#include <sys/stat.h>
+
 namespace {
 
 using vellork::Dialogs;
@@ -336,6 +338,37 @@ TEST_F(WindowTest, AWholeUseFromAddFileToTheFinalMessage) {
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::Critical);
     EXPECT_EQ(dialogs.messages[0].text, "No files selected to Compress.");
+}
+
+TEST_F(WindowTest, AwkwardPathsFailTheirRowsPromptlyOrComeOutRight) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.file("pipe.html").c_str(), 0644), 0);
+    std::filesystem::create_directory(dir.file("folder.html"));
+    std::filesystem::create_symlink("nowhere.html", dir.file("broken.html"));
+    for (const char* name : {"with space.html", "caf\xc3\xa9 \xe6\x97\xa5.html", "-dash.html"})
+        dir.write(name, "a  b");
+    addThroughDialog(dir, {"pipe.html", "folder.html", "broken.html", "with space.html",
+                           QString::fromUtf8("caf\xc3\xa9 \xe6\x97\xa5.html"), "-dash.html"});
+    dialogs.fileAnswers.push_back("/dev/zero");
+    click("Command1");
+    EXPECT_EQ(cell(1, 1), "");  // a device has no size to show
+    EXPECT_EQ(cell(7, 1), "");  // nor has a pipe, and asking did not block
+    click("Command3");
+    const QString tips[] = {"it is not a regular file (a pipe, socket or device)",
+                            "",
+                            "",
+                            "",
+                            "the symbolic link points to a file that does not exist",
+                            "it is a folder, not a file",
+                            "it is not a regular file (a pipe, socket or device)"};
+    for (int r = 1; r <= 7; ++r) {
+        const QString tip =
+            window.fileList().data(window.fileList().index(r - 1, 0), Qt::ToolTipRole).toString();
+        EXPECT_EQ(tip, tips[r - 1]) << r;
+        EXPECT_EQ(cell(r, 3), tips[r - 1].isEmpty() ? "5" : "Failed") << r;
+    }
+    EXPECT_EQ(readFile(dir.file("caf\xc3\xa9 \xe6\x97\xa5.html")), "a b\r\n");
+    EXPECT_TRUE(dialogs.messages.back().text.startsWith("4 of 7 files"));
 }
 
 TEST_F(WindowTest, CommandsWaitWhileABatchRuns) {
