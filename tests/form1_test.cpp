@@ -1,4 +1,5 @@
 #include "form1.h"
+#include "reference.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <QToolTip>
 
 #include <deque>
+#include <random>
 
 #include <sys/stat.h>
 
@@ -369,6 +371,95 @@ TEST_F(WindowTest, AwkwardPathsFailTheirRowsPromptlyOrComeOutRight) {
     }
     EXPECT_EQ(readFile(dir.file("caf\xc3\xa9 \xe6\x97\xa5.html")), "a b\r\n");
     EXPECT_TRUE(dialogs.messages.back().text.startsWith("4 of 7 files"));
+}
+
+TEST(WindowMonkey, RandomInputDuringABatchNeverBreaksIt) {
+    // Clicks, keys, double-clicks and close requests at random while a batch runs: no crash,
+    // never a second batch, and every page either untouched or completely compressed.
+    std::mt19937 rng(99);
+    int actions = 0;
+    for (int round = 0; round < 6; ++round) {
+        TempDir dir;
+        ScriptedDialogs dialogs;
+        ScriptedShell shell;
+        Form1 window(dialogs, shell);
+        window.show();
+        std::string page;
+        for (int i = 0; i < 300000; ++i) page += "  <td>\t" + std::to_string(i) + "  </td>\r\n";
+        const std::string squeezed = vellork::reference::squeeze(page);
+        QString answer = QString::fromStdString(dir.path());
+        for (int f = 0; f < 6; ++f) {
+            const std::string name = "p" + std::to_string(f) + ".html";
+            dir.write(name, page);
+            answer += QChar(0) + QString::fromStdString(name);
+        }
+        dialogs.fileAnswers.push_back(answer);
+        window.findChild<QPushButton*>("Command1")->click();
+
+        const bool mayClose = round % 2 == 1;
+        int batchesSeen = 0;
+        QTimer monkey;
+        monkey.setInterval(1);
+        QObject::connect(&monkey, &QTimer::timeout, [&] {
+            // A burst per turn of the event loop, as a hurried user would give.
+            for (int burst = 0; burst < 10; ++burst) {
+                if (!window.batchRunning() || actions > 20000) return;
+                ++actions;
+                auto* list = window.findChild<QTreeView*>("ListView1");
+                const QPoint somewhere(rng() % list->viewport()->width(),
+                                       rng() % list->viewport()->height());
+                switch (rng() % 8) {
+                    case 0:
+                        QTest::mouseClick(window.findChild<QWidget*>("Command1"), Qt::LeftButton);
+                        break;
+                    case 1:
+                        QTest::mouseClick(window.findChild<QWidget*>("Command3"), Qt::LeftButton);
+                        break;
+                    case 2:
+                        QTest::mouseClick(window.findChild<QWidget*>("Command4"), Qt::LeftButton);
+                        break;
+                    case 3:
+                        QTest::mouseClick(window.findChild<QWidget*>("Check1"), Qt::LeftButton);
+                        break;
+                    case 4:
+                        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, somewhere);
+                        break;
+                    case 5:
+                        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, somewhere);
+                        break;
+                    case 6: {
+                        const Qt::Key keys[] = {Qt::Key_Tab, Qt::Key_Space, Qt::Key_Return,
+                                                Qt::Key_Escape, Qt::Key_Down};
+                        QWidget* target =
+                            QApplication::focusWidget() ? QApplication::focusWidget() : &window;
+                        QTest::keyClick(target, keys[rng() % 5]);
+                        break;
+                    }
+                    case 7:
+                        if (mayClose && rng() % 3 == 0) window.close();
+                        break;
+                }
+            }
+        });
+        dialogs.duringMessage = [&] { ++batchesSeen; };
+        monkey.start();
+        window.findChild<QPushButton*>("Command3")->click();
+        monkey.stop();
+
+        EXPECT_LE(batchesSeen, 1) << "round " << round;
+        EXPECT_FALSE(window.batchRunning());
+        EXPECT_EQ(window.fileList().count(), 6) << "round " << round;
+        int compressed = 0;
+        for (int f = 0; f < 6; ++f) {
+            const std::string now = readFile(dir.file("p" + std::to_string(f) + ".html"));
+            ASSERT_TRUE(now == page || now == squeezed) << "round " << round << " file " << f;
+            compressed += now == squeezed;
+        }
+        if (!mayClose) EXPECT_EQ(compressed, 6);
+        EXPECT_EQ(dir.names().size(), 6u);
+    }
+    EXPECT_GT(actions, 50);
+    ::testing::Test::RecordProperty("monkey_actions", actions);
 }
 
 TEST_F(WindowTest, CommandsWaitWhileABatchRuns) {
