@@ -71,7 +71,7 @@ std::size_t squeezeBlocksAvx2(const unsigned char* in, std::size_t blocks, char*
             const __m128i packed = _mm_shuffle_epi8(bytes, order);
             _mm_storel_epi64(reinterpret_cast<__m128i*>(o), packed);
             o += kPack.count[lowMask];
-            _mm_storeh_pd(reinterpret_cast<double*>(o), _mm_castsi128_pd(packed));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_srli_si128(packed, 8));
             o += kPack.count[highMask];
         }
     }

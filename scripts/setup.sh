@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    libgtest-dev libgmock-dev libbenchmark-dev
+    libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
     fonts-wine xvfb xauth xdotool imagemagick desktop-file-utils
     binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
 )

@@ -455,7 +455,9 @@ TEST(WindowMonkey, RandomInputDuringABatchNeverBreaksIt) {
             ASSERT_TRUE(now == page || now == squeezed) << "round " << round << " file " << f;
             compressed += now == squeezed;
         }
-        if (!mayClose) EXPECT_EQ(compressed, 6);
+        if (!mayClose) {
+            EXPECT_EQ(compressed, 6);
+        }
         EXPECT_EQ(dir.names().size(), 6u);
     }
     EXPECT_GT(actions, 50);

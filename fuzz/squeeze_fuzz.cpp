@@ -1,0 +1,23 @@
+// libFuzzer target: every squeeze path the processor supports must give exactly what the
+// literal steps give, wherever the input is cut into chunks.
+// The first two bytes of an input choose the cuts; the rest is the page.
+
+#include "reference.h"
+#include "squeeze_test_util.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <random>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 2) return 0;
+    std::mt19937 rng(static_cast<unsigned>(data[0]) << 8 | data[1]);
+    const std::string page(reinterpret_cast<const char*>(data) + 2, size - 2);
+    const std::string expected = vellork::reference::squeeze(page);
+    for (const vellork::SqueezePath path : vellork::supportedSqueezePaths()) {
+        const auto cuts = vellork::testing::randomCuts(rng, page.size());
+        if (vellork::testing::squeezeCut(page, cuts, path) != expected) std::abort();
+        if (vellork::testing::squeezeWhole(page, path) != expected) std::abort();
+    }
+    return 0;
+}

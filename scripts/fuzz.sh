@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Builds the squeeze's fuzz target with clang's libFuzzer (with AddressSanitizer and
+# UndefinedBehaviorSanitizer) and runs it for a bounded time over the seeds in fuzz/corpus.
+# Usage: scripts/fuzz.sh [SECONDS]   (default 60). Skipped where clang is missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+if ! command -v clang++ >/dev/null; then
+    echo "fuzz: clang++ is not installed; skipped"
+    exit 0
+fi
+out=build-fuzz
+mkdir -p "$out/found"
+flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -Icompress -Itests
+       -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all)
+objects=("$out/squeezer.o")
+clang++ "${flags[@]}" -c compress/squeezer.cpp -o "$out/squeezer.o"
+case "$(uname -m)" in
+    x86_64 | amd64)
+        clang++ "${flags[@]}" -mavx2 -c compress/squeeze_avx2.cpp -o "$out/avx2.o"
+        clang++ "${flags[@]}" -mavx512f -mavx512bw -mavx512vbmi2 -mpopcnt \
+            -c compress/squeeze_avx512.cpp -o "$out/avx512.o"
+        objects+=("$out/avx2.o" "$out/avx512.o")
+        ;;
+esac
+clang++ "${flags[@]/fuzzer-no-link/fuzzer}" fuzz/squeeze_fuzz.cpp "${objects[@]}" -o "$out/squeeze_fuzz"
+
+# New finds go to a scratch folder; the committed seeds are only read.
+"$out/squeeze_fuzz" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
+    -artifact_prefix="$out/" "$out/found" fuzz/corpus 2>"$out/log" || { tail -40 "$out/log"; exit 1; }
+runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$out/log" | grep -o '[0-9]*$')
+echo "fuzz: $runs inputs in ${seconds}s, every squeeze path equal to the literal steps"
