@@ -15,7 +15,8 @@ namespace {
 
 class SilentHost : public vellork::BatchHost {
 public:
-    void showMessage(vellork::MessageIcon, const QString&) override {}
+    void showMessage(vellork::MessageIcon, const QString& text) override { last_ = text; }
+    const QString& lastMessage() const { return last_; }
     void setProgressMaximum(int value) override { maximum_ = value; }
     int progressMaximum() const override { return maximum_; }
     void setProgressValue(int) override {}
@@ -26,6 +27,7 @@ public:
 
 private:
     int maximum_ = 100;
+    QString last_;
 };
 
 void BM_AddRowsOnTop(benchmark::State& state) {
@@ -64,8 +66,17 @@ void BM_BatchOfSmallPages(benchmark::State& state) {
         }
         SilentHost host;
         vellork::CompressionBatch batch(list, host);
+        const std::size_t heapBefore = vellork::bench::heapInUse();
         state.ResumeTiming();
         batch.start();
+        state.PauseTiming();
+        state.counters["heap_growth_MB"] =
+            (static_cast<double>(vellork::bench::heapInUse()) - static_cast<double>(heapBefore)) /
+            1e6;
+        state.counters["last_row_done"] =
+            list.data(list.index(files - 1, 3)).toString() != "" ? 1 : 0;
+        state.counters["all_succeeded"] = host.lastMessage().startsWith("All HTML") ? 1 : 0;
+        state.ResumeTiming();
     }
     std::filesystem::remove_all(folder);
     state.counters["files"] = files;
@@ -78,6 +89,7 @@ void BM_BatchOfSmallPages(benchmark::State& state) {
 BENCHMARK(BM_AddRowsOnTop)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_BatchOfSmallPages)
     ->Arg(10000)
+    ->Arg(100000)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->UseRealTime();
