@@ -68,7 +68,10 @@ void CompressionBatch::CompressFiles() {
         if (host_.stopRequested()) return;
         pacer.tick();
         const std::optional<QString> path = list_.rowText(i);
-        if (!path) break;  // the list no longer holds this row
+        if (!path) {  // the window keeps the list fixed meanwhile; never claim such a row done
+            failures << tr("Row %1: it left the list before its turn").arg(i);
+            continue;
+        }
 
         const PassResult pass = runPass(QFile::encodeName(*path).toStdString(), pacer);
         pacer.tick();
