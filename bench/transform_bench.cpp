@@ -38,7 +38,7 @@ void BM_Squeeze(benchmark::State& state) {
     }
     state.SetLabel(std::string(vellork::squeezePathName(path)));
     const std::size_t chunk = std::size_t{1} << 18;
-    std::vector<char> out(chunk + vellork::Squeezer::kMaxExtraOutput + 2);
+    std::vector<char> out(chunk + vellork::Squeezer::kOutputRoom);
     std::size_t produced = 0;
     for (auto _ : state) {
         vellork::Squeezer squeezer(path);

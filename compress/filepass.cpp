@@ -180,7 +180,7 @@ public:
         thread_local ChunkBuffers buffers;
         if (buffers.size_ < chunk) {
             buffers.in_ = std::make_unique_for_overwrite<char[]>(chunk);
-            buffers.out_ = std::make_unique_for_overwrite<char[]>(chunk + kOutputRoom);
+            buffers.out_ = std::make_unique_for_overwrite<char[]>(chunk + Squeezer::kOutputRoom);
             buffers.size_ = chunk;
         }
         return buffers;
@@ -189,7 +189,6 @@ public:
     char* out() { return out_.get(); }
 
 private:
-    static constexpr std::size_t kOutputRoom = Squeezer::kMaxExtraOutput + 2;
     std::unique_ptr<char[]> in_, out_;
     std::size_t size_ = 0;
 };
@@ -248,7 +247,7 @@ std::string compareFiles(int a, int b, std::size_t chunk, const std::function<vo
 // Compares a file with the squeezed form of another; returns an error text, empty when equal.
 std::string verifySqueezed(int source, int result, std::size_t chunk,
                            const std::function<void()>& tick) {
-    std::vector<char> in(chunk), expected(chunk + Squeezer::kMaxExtraOutput + 2), actual;
+    std::vector<char> in(chunk), expected(chunk + Squeezer::kOutputRoom), actual;
     Squeezer squeezer;
     off_t readAtSource = 0, readAtResult = 0;
     for (;;) {

@@ -31,15 +31,16 @@ SqueezePath defaultSqueezePath();
 // The result does not depend on where the input is cut into chunks.
 class Squeezer {
 public:
-    // Room the output needs beyond the input's length. One feed() writes at most n + 1 bytes
-    // (a space held back from an earlier chunk comes out in front of this chunk), but the
-    // fast paths store whole words and may scribble past the end of what they wrote.
-    static constexpr std::size_t kMaxExtraOutput = 64;
+    // Room the output needs beyond the input's length, for feed() and for finish() alike.
+    // One feed() writes at most n + 1 bytes (a space held back from an earlier chunk comes
+    // out in front of this chunk) and finish() writes 2, but the fast paths store whole
+    // words and may scribble past the end of what they wrote.
+    static constexpr std::size_t kOutputRoom = 64;
 
     explicit Squeezer(SqueezePath path = defaultSqueezePath());
 
     // Appends the squeezed form of in[0, n) to out and returns the bytes written.
-    // out must have room for n + kMaxExtraOutput bytes.
+    // out must have room for n + kOutputRoom bytes.
     std::size_t feed(const char* in, std::size_t n, char* out);
 
     // Writes the closing CR LF (and nothing else: trailing spaces of the last line are dropped).

@@ -15,7 +15,7 @@ inline std::string squeezeCut(const std::string& input, const std::vector<std::s
     std::string out;
     std::size_t from = 0;
     auto feed = [&](std::size_t to) {
-        std::vector<char> buffer(to - from + Squeezer::kMaxExtraOutput);
+        std::vector<char> buffer(to - from + Squeezer::kOutputRoom);
         out.append(buffer.data(), squeezer.feed(input.data() + from, to - from, buffer.data()));
         from = to;
     };

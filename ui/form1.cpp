@@ -279,8 +279,8 @@ void Form1::openSelectedFile() {
 
 void Form1::setBusy(bool busy) {
     busy_ = busy;
-    for (QWidget* command : {static_cast<QWidget*>(command1_), static_cast<QWidget*>(command3_),
-                             static_cast<QWidget*>(command4_), static_cast<QWidget*>(check1_)})
+    for (QWidget* command :
+         std::initializer_list<QWidget*>{command1_, command3_, command4_, check1_})
         command->setEnabled(!busy);
 }
 
