@@ -20,7 +20,8 @@ std::size_t squeezeBlocksAvx512Vbmi2(const unsigned char* in, std::size_t blocks
                               _mm512_cmpeq_epi8_mask(bytes, cr), _mm512_cmpeq_epi8_mask(bytes, lf),
                               _mm512_cmpeq_epi8_mask(bytes, tab)};
         const KeptBytes kept = resolveBlock(masks, carry);
-        if (kept.leadingSpace) *o++ = ' ';
+        *o = ' ';  // kept only when a space is held over from the block before
+        o += kept.leadingSpace;
         // A full store of the packed bytes is faster than a masked compressing store.
         _mm512_storeu_si512(o, _mm512_maskz_compress_epi8(kept.keep, bytes));
         o += __builtin_popcountll(kept.keep);
