@@ -3,6 +3,7 @@
 #include "squeeze_blocks.h"
 #include "squeeze_paths.h"
 
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -58,12 +59,25 @@ std::size_t squeezeBytes(const unsigned char* p, const unsigned char* end, char*
     return static_cast<std::size_t>(o - out);
 }
 
-// Bit k set where byte k of the eight in `word` equals `byte`.
-inline std::uint64_t equalBits(std::uint64_t word, unsigned char byte) {
-    constexpr std::uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fULL;
-    const std::uint64_t x = word ^ (0x0101010101010101ULL * byte);
-    const std::uint64_t zeroHigh = ~(((x & kLow7) + kLow7) | x | kLow7);  // 0x80 where x is 0
-    return ((zeroHigh >> 7) * 0x0102040810204080ULL) >> 56;
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL, kLow7 = kOnes * 0x7f, kHigh = kOnes * 0x80;
+
+// 0x80 in each byte of a word that equals `byte` (below 0x80), 0 in the others. `low7` is the
+// word with each byte's high bit cleared, `below80` has 0x80 in each byte below 0x80: adding
+// 0x7f to a byte of at most 0x7f never carries into the next one.
+inline std::uint64_t equalBits(std::uint64_t low7, std::uint64_t below80, unsigned char byte) {
+    const std::uint64_t differs = (low7 ^ (kOnes * byte)) + kLow7;  // 0x80 set where not equal
+    return below80 & ~differs;
+}
+
+// The masks are gathered one word at a time with byte k of word g at bit 8k+g (two operations
+// per word); this turns bit 8k+g into bit 8g+k once per block, an 8x8 bit transpose.
+inline std::uint64_t transpose8x8(std::uint64_t x) {
+    std::uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAULL;
+    x ^= t ^ (t << 7);
+    t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCULL;
+    x ^= t ^ (t << 14);
+    t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ULL;
+    return x ^ t ^ (t << 28);
 }
 
 std::size_t scalarBlocks(const unsigned char* in, std::size_t blocks, char* out,
@@ -75,14 +89,16 @@ std::size_t scalarBlocks(const unsigned char* in, std::size_t blocks, char* out,
         for (int g = 0; g < 8; ++g) {
             std::uint64_t word;
             std::memcpy(&word, in + 8 * g, 8);
+            if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
             // Most words of a page hold no byte at or below a space: skip the four tests.
-            constexpr std::uint64_t kOnes = 0x0101010101010101ULL, kHigh = 0x8080808080808080ULL;
             if (((word - kOnes * (kSpace + 1)) & ~word & kHigh) == 0) continue;
-            m.space |= equalBits(word, kSpace) << (8 * g);
-            m.cr |= equalBits(word, kCR) << (8 * g);
-            m.lf |= equalBits(word, kLF) << (8 * g);
-            m.tab |= equalBits(word, kTab) << (8 * g);
+            const std::uint64_t low7 = word & kLow7, below80 = ~word & kHigh;
+            m.space |= equalBits(low7, below80, kSpace) >> (7 - g);
+            m.cr |= equalBits(low7, below80, kCR) >> (7 - g);
+            m.lf |= equalBits(low7, below80, kLF) >> (7 - g);
+            m.tab |= equalBits(low7, below80, kTab) >> (7 - g);
         }
+        m = {transpose8x8(m.space), transpose8x8(m.cr), transpose8x8(m.lf), transpose8x8(m.tab)};
         const KeptBytes kept = resolveBlock(m, carry);
         if (kept.leadingSpace) *o++ = ' ';
         if (kept.keep == ~std::uint64_t{0}) {
