@@ -198,8 +198,11 @@ struct StreamOutcome {
     std::string error;
 };
 
-// Reads `from` to its end, squeezes it and writes the result through `writer`.
-StreamOutcome squeezeInto(int from, Writer& writer, const PassOptions& options) {
+// Reads `from`, squeezes it and writes the result through `writer`. A file of `size` bytes is
+// read up to that size and no further: the caller checks afterwards that the file has not
+// changed, which also catches one that grew. An empty file is read to its end, since files
+// that report no size can still have content.
+StreamOutcome squeezeInto(int from, std::int64_t size, Writer& writer, const PassOptions& options) {
     StreamOutcome outcome;
     const std::size_t chunk = options.chunkSize ? options.chunkSize : 1;
     ChunkBuffers& buffers = ChunkBuffers::forChunk(chunk);
@@ -213,18 +216,16 @@ StreamOutcome squeezeInto(int from, Writer& writer, const PassOptions& options) 
             outcome.error = failure("could not read the file", static_cast<int>(-got));
             return outcome;
         }
-        std::size_t produced = 0;
-        if (got == 0)
-            produced = squeezer.finish(out);
-        else
-            produced = squeezer.feed(in, static_cast<std::size_t>(got), out);
         outcome.bytesRead += got;
+        const bool atEnd = got == 0 || (size > 0 && outcome.bytesRead >= size);
+        std::size_t produced = squeezer.feed(in, static_cast<std::size_t>(got), out);
+        if (atEnd) produced += squeezer.finish(out + produced);
         if (const int error = writer.write(out, produced)) {
             outcome.error = failure("could not write the compressed page", error);
             return outcome;
         }
         if (options.tick) options.tick();
-        if (got == 0) return outcome;
+        if (atEnd) return outcome;
     }
 }
 
@@ -314,26 +315,39 @@ struct Source {
 };
 
 // Writes the squeezed page to a new file beside the original and renames it over the original.
+// Sets `folderClosed`, and does nothing else, when the folder may not be written in.
 PassResult replaceThroughTempFile(const Source& source, const PassOptions& options,
-                                  PassResult result) {
+                                  PassResult result, bool& folderClosed) {
     const std::string folder = folderOf(source.target);
+    // Whether a refusal came from a folder we may not write in, as opposed to any other trouble.
+    auto refusedByFolder = [&](int error) {
+        folderClosed = (error == EACCES || error == EPERM) &&
+                       ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0;
+        return folderClosed;
+    };
     Fd folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folderFd) {
-        result.error = failure("could not open the file's folder", errno);
+        const int error = errno;
+        if (!refusedByFolder(error))
+            result.error = failure("could not open the file's folder", error);
         return result;
     }
 
     // An unnamed file vanishes by itself if the program dies; a named one gets removed by us.
+    // It starts with the original's permission bits, so that usually nothing needs changing.
+    const mode_t mode = source.status.st_mode & 0777;
     std::string tempName;
     Fd temp(systemCall(options, FaultPoint::CreateTemp, [&] {
-        return ::openat(folderFd.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        return ::openat(folderFd.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
     }));
     if (!temp) {
         std::string pattern = folder + "/" + kTempPrefix + "XXXXXX.tmp";
         temp = Fd(systemCall(options, FaultPoint::CreateTemp,
                              [&] { return ::mkostemps(pattern.data(), 4, O_CLOEXEC); }));
         if (!temp) {
-            result.error = failure("could not create a temporary file in the folder", errno);
+            const int error = errno;
+            if (!refusedByFolder(error))
+                result.error = failure("could not create a temporary file in the folder", error);
             return result;
         }
         tempName = pattern;
@@ -352,7 +366,7 @@ PassResult replaceThroughTempFile(const Source& source, const PassOptions& optio
     };
 
     Writer writer(temp.get(), options);
-    StreamOutcome stream = squeezeInto(source.fd.get(), writer, options);
+    StreamOutcome stream = squeezeInto(source.fd.get(), source.status.st_size, writer, options);
     if (!stream.error.empty()) return fail(stream.error);
 
     struct stat now {};
@@ -360,18 +374,21 @@ PassResult replaceThroughTempFile(const Source& source, const PassOptions& optio
         stream.bytesRead != source.status.st_size)
         return fail(kChangedWhileReading);
 
+    struct stat written {};
+    if (::fstat(temp.get(), &written) != 0 || written.st_size != writer.written())
+        return fail("the compressed page on disk is not as long as what was written");
     // Owner and group where we may set them, then the exact mode bits (chown may clear setuid).
-    if (::fchown(temp.get(), source.status.st_uid, source.status.st_gid) != 0)
+    const bool chown =
+        written.st_uid != source.status.st_uid || written.st_gid != source.status.st_gid;
+    if (chown && ::fchown(temp.get(), source.status.st_uid, source.status.st_gid) != 0)
         (void)!::fchown(temp.get(), static_cast<uid_t>(-1), source.status.st_gid);
-    if (systemCall(options, FaultPoint::SetMode,
+    if ((chown || (written.st_mode & 07777) != (source.status.st_mode & 07777)) &&
+        systemCall(options, FaultPoint::SetMode,
                    [&] { return ::fchmod(temp.get(), source.status.st_mode & 07777); }) != 0)
         return fail(failure("could not give the new file the original's permissions", errno));
     // fsync rather than fdatasync: the new file's mode and owner must be on disk too.
     if (systemCall(options, FaultPoint::Sync, [&] { return ::fsync(temp.get()); }) != 0)
         return fail(failure("could not save the compressed page to disk", errno));
-    struct stat written {};
-    if (::fstat(temp.get(), &written) != 0 || written.st_size != writer.written())
-        return fail("the compressed page on disk is not as long as what was written");
 
     // Still the same file under the same name?
     struct stat atPath {};
@@ -458,7 +475,7 @@ PassResult rewriteInPlace(const Source& source, const PassOptions& options, Pass
     }
 
     Writer writer(target.get(), options);
-    StreamOutcome stream = squeezeInto(backupRead.get(), writer, options);
+    StreamOutcome stream = squeezeInto(backupRead.get(), source.status.st_size, writer, options);
     std::string error = stream.error;
     if (error.empty() && systemCall(options, FaultPoint::Truncate, [&] {
                              return ::ftruncate(target.get(), writer.written());
@@ -506,15 +523,16 @@ PassResult compressFile(const std::string& path, const PassOptions& options) {
         return result;
     }
 
+    // Non-blocking, so that a FIFO cannot hold us up; only regular files go further, and for
+    // those the flag changes nothing. A symbolic link is opened at its target, which is the
+    // file to replace.
     Source source;
-    struct stat link {};
-    if (::lstat(path.c_str(), &link) != 0) {
-        result.error = errno == ENOENT ? "the file does not exist"
-                                       : failure("the file cannot be found", errno);
-        return result;
-    }
     source.target = path;
-    if (S_ISLNK(link.st_mode)) {
+    constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    source.fd = Fd(::open(path.c_str(), kOpenFlags | O_NOFOLLOW));
+    struct stat link {};
+    if (!source.fd && errno == ELOOP && ::lstat(path.c_str(), &link) == 0 &&
+        S_ISLNK(link.st_mode)) {
         std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr),
                                                          &std::free);
         if (!real) {
@@ -524,13 +542,11 @@ PassResult compressFile(const std::string& path, const PassOptions& options) {
             return result;
         }
         source.target = real.get();
+        source.fd = Fd(::open(source.target.c_str(), kOpenFlags));
     }
-
-    // Non-blocking, so that a FIFO cannot hold us up; only regular files go further, and for
-    // those the flag changes nothing.
-    source.fd = Fd(::open(source.target.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!source.fd) {
-        result.error = failure("the file cannot be opened", errno);
+        result.error = errno == ENOENT ? "the file does not exist"
+                                       : failure("the file cannot be opened", errno);
         return result;
     }
     if (::fstat(source.fd.get(), &source.status) != 0) {
@@ -557,11 +573,10 @@ PassResult compressFile(const std::string& path, const PassOptions& options) {
         return result;
     }
 
-    const std::string folder = folderOf(source.target);
-    const bool folderWritable = ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
-    if (source.status.st_nlink > 1 || !folderWritable)
-        return rewriteInPlace(source, options, std::move(result));
-    return replaceThroughTempFile(source, options, std::move(result));
+    if (source.status.st_nlink > 1) return rewriteInPlace(source, options, std::move(result));
+    bool folderClosed = false;
+    PassResult replaced = replaceThroughTempFile(source, options, result, folderClosed);
+    return folderClosed ? rewriteInPlace(source, options, std::move(result)) : replaced;
 }
 
 }  // namespace vellork

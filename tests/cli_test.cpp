@@ -123,7 +123,7 @@ TEST(Cli, AwkwardPathsAreRefusedWithAReasonOrHandled) {
               "folder.html\tit is a folder, not a file\n"
               "/dev/zero\tit is not a regular file (a pipe, socket or device)\n"
               "broken.html\tthe symbolic link points to a file that does not exist\n" +
-                  tooLong + "\tthe file cannot be found: the path is too long\n");
+                  tooLong + "\tthe file cannot be opened: the path is too long\n");
     EXPECT_EQ(run.out,
               "with space.html\t4\t-25 %\t5\n"
               "caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac.html\t4\t-25 %\t5\n"

@@ -76,18 +76,25 @@ TEST(FilePass, RewritesThePageAndMeasuresBothSizes) {
 
 TEST(FilePass, KeepsModeOwnerAndGroup) {
     TempDir dir;
-    const std::string page = dir.write("a.html", kPage);
-    ::chmod(page.c_str(), 0751);
-    if (isRoot()) {
-        ASSERT_EQ(::chown(page.c_str(), 12345, 23456), 0);
+    // The new file starts out with the umask applied: modes it strips must come back, and so
+    // must setuid, which a change of owner clears.
+    const mode_t umaskBefore = ::umask(022);
+    for (const mode_t mode : {0751u, 0666u, 04755u}) {
+        const std::string page = dir.write("a.html", kPage);
+        ::chmod(page.c_str(), mode);
+        if (isRoot()) {
+            ASSERT_EQ(::chown(page.c_str(), 12345, 23456), 0);
+            ::chmod(page.c_str(), mode);
+        }
+        ASSERT_TRUE(compressFile(page).ok);
+        const auto st = statOf(page);
+        EXPECT_EQ(st.st_mode & 07777, mode);
+        if (isRoot()) {
+            EXPECT_EQ(st.st_uid, 12345u);
+            EXPECT_EQ(st.st_gid, 23456u);
+        }
     }
-    ASSERT_TRUE(compressFile(page).ok);
-    const auto st = statOf(page);
-    EXPECT_EQ(st.st_mode & 07777, 0751u);
-    if (isRoot()) {
-        EXPECT_EQ(st.st_uid, 12345u);
-        EXPECT_EQ(st.st_gid, 23456u);
-    }
+    ::umask(umaskBefore);
 }
 
 TEST(FilePass, RefusesWhatIsNotAWritableRegularFileAndChangesNothing) {
@@ -178,6 +185,7 @@ TEST(FilePass, AFailureAtAnyStepLosesNothingAndSaysWhy) {
                                  FaultPoint::Replace,    FaultPoint::SyncFolder,
                                  FaultPoint::MakeBackup, FaultPoint::Truncate};
     int injectedFaults = 0;
+    const mode_t umaskBefore = ::umask(022);
     // Both ways of rewriting: through a temporary file, and in place for a hard-linked file.
     for (bool hardLinked : {false, true}) {
         TempDir dir, backups;
@@ -187,6 +195,7 @@ TEST(FilePass, AFailureAtAnyStepLosesNothingAndSaysWhy) {
             // Fail the first, second, ... time the pass reaches this step, until it no longer does.
             for (int failAt = 0;; ++failAt) {
                 const std::string page = dir.write("a.html", content);
+                ::chmod(page.c_str(), 0666);  // a mode the new file must be given explicitly
                 if (hardLinked) {
                     std::filesystem::remove(dir.file("b.html"));
                     ASSERT_EQ(::link(page.c_str(), dir.file("b.html").c_str()), 0);
@@ -226,6 +235,7 @@ TEST(FilePass, AFailureAtAnyStepLosesNothingAndSaysWhy) {
             }
         }
     }
+    ::umask(umaskBefore);
     EXPECT_GT(injectedFaults, 40);
     RecordProperty("injected_faults", injectedFaults);
 }
