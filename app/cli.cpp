@@ -6,6 +6,8 @@
 
 #include <QLocale>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -15,6 +17,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -66,6 +69,8 @@ std::vector<std::string> pagesUnder(const std::string& folder, std::string& erro
 }  // namespace
 
 // Compresses the files on `jobs` threads and hands each result to `report` in file order.
+// Two paths to one file (hard links, symbolic links, a file named twice) never run at once:
+// the second waits for the first, exactly as it would one job at a time.
 void compressAll(const std::vector<std::string>& files, unsigned jobs,
                  const std::function<void(std::size_t, const vellork::PassResult&)>& report) {
     if (jobs <= 1) {
@@ -74,12 +79,25 @@ void compressAll(const std::vector<std::string>& files, unsigned jobs,
     }
     std::vector<std::optional<vellork::PassResult>> results(files.size());
     std::mutex mutex;
-    std::condition_variable ready;
+    std::condition_variable ready, released;
+    std::set<std::pair<dev_t, ino_t>> busy;  // files being compressed right now
     std::atomic<std::size_t> next{0};
     auto work = [&] {
         for (std::size_t i; (i = next++) < files.size();) {
+            struct stat status {};
+            std::optional<std::pair<dev_t, ino_t>> file;
+            if (::stat(files[i].c_str(), &status) == 0) file.emplace(status.st_dev, status.st_ino);
+            if (file) {
+                std::unique_lock lock(mutex);
+                released.wait(lock, [&] { return !busy.count(*file); });
+                busy.insert(*file);
+            }
             vellork::PassResult result = vellork::compressFile(files[i]);
             std::lock_guard lock(mutex);
+            if (file) {
+                busy.erase(*file);
+                released.notify_all();
+            }
             results[i] = std::move(result);
             ready.notify_one();
         }

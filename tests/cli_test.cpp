@@ -97,6 +97,28 @@ TEST(Cli, ParallelJobsReportInFileOrder) {
     EXPECT_EQ(runCli(dir, {"--jobs=x", "p1.html"}).status, 2);
 }
 
+TEST(Cli, ParallelJobsNeverWorkOnOneFileTwiceAtOnce) {
+    // One large page under many names: hard links, a symbolic link, and a name given twice.
+    // Side by side, two passes over one file would find it changing under them.
+    TempDir dir;
+    std::string page;
+    for (int i = 0; i < 100000; ++i) page += "  <td>\tcell  " + std::to_string(i) + "</td>\r\n";
+    dir.write("a.html", page);
+    std::vector<std::string> args = {"-j", "8", "a.html", "a.html", "link.html"};
+    for (int i = 0; i < 5; ++i) {
+        const std::string name = "h" + std::to_string(i) + ".html";
+        ASSERT_EQ(::link(dir.file("a.html").c_str(), dir.file(name).c_str()), 0);
+        args.push_back(name);
+    }
+    std::filesystem::create_symlink("a.html", dir.file("link.html"));
+    const CliRun run = runCli(dir, args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    std::string squeezed;
+    for (int i = 0; i < 100000; ++i) squeezed += "<td>cell " + std::to_string(i) + "</td>";
+    EXPECT_EQ(readFile(dir.file("h4.html")), squeezed + "\r\n");
+}
+
 TEST(Cli, AwkwardPathsAreRefusedWithAReasonOrHandled) {
     TempDir dir;
     ASSERT_EQ(::mkfifo(dir.file("pipe.html").c_str(), 0644), 0);
