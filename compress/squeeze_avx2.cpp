@@ -1,5 +1,5 @@
-// The squeeze with AVX2: compare 64 bytes at once, then pack the kept bytes eight at a time
-// with a byte shuffle chosen by their mask. Compiled with -mavx2; run only where supported.
+// The squeeze with AVX2: compare 64 bytes at once, then pack the kept bytes sixteen at a time
+// with a byte shuffle looked up by their mask. Compiled with -mavx2; run only where supported.
 
 #include "squeeze_blocks.h"
 #include "squeeze_paths.h"
@@ -10,27 +10,28 @@ namespace vellork {
 
 namespace {
 
-// For each 8-bit mask: the positions of its set bits packed to the front, for the low and
-// for the high eight bytes of sixteen.
+// For each 16-bit mask, the shuffle that packs the bytes of its set bits to the front. 1 MiB,
+// built on first use; a page touches few of its entries (a 16-byte group of real HTML mostly
+// loses nothing, or one short run), so those few stay in cache.
 struct PackTable {
-    alignas(16) unsigned char low[256][8];
-    alignas(16) unsigned char high[256][8];
-    unsigned char count[256];
+    __m128i order[1 << 16];
 
-    constexpr PackTable() : low{}, high{}, count{} {
-        for (int mask = 0; mask < 256; ++mask) {
+    PackTable() {
+        for (unsigned mask = 0; mask < (1u << 16); ++mask) {
+            alignas(16) unsigned char positions[16];
             int n = 0;
-            for (int bit = 0; bit < 8; ++bit)
-                if (mask & (1 << bit)) {
-                    low[mask][n] = static_cast<unsigned char>(bit);
-                    high[mask][n++] = static_cast<unsigned char>(bit + 8);
-                }
-            for (int rest = n; rest < 8; ++rest) low[mask][rest] = high[mask][rest] = 0x80;
-            count[mask] = static_cast<unsigned char>(n);
+            for (int bit = 0; bit < 16; ++bit)
+                if (mask & (1u << bit)) positions[n++] = static_cast<unsigned char>(bit);
+            while (n < 16) positions[n++] = 0x80;  // shuffles in a zero
+            order[mask] = _mm_load_si128(reinterpret_cast<const __m128i*>(positions));
         }
     }
 };
-constexpr PackTable kPack;
+
+const PackTable& packTable() {
+    static const PackTable table;
+    return table;
+}
 
 inline std::uint64_t equalMask(__m256i lo, __m256i hi, char byte) {
     const __m256i wanted = _mm256_set1_epi8(byte);
@@ -45,6 +46,7 @@ inline std::uint64_t equalMask(__m256i lo, __m256i hi, char byte) {
 
 std::size_t squeezeBlocksAvx2(const unsigned char* in, std::size_t blocks, char* out,
                               SqueezeState& state) {
+    const PackTable& pack = packTable();
     char* o = out;
     Carry carry(state);
     for (std::size_t b = 0; b < blocks; ++b, in += 64) {
@@ -55,21 +57,15 @@ std::size_t squeezeBlocksAvx2(const unsigned char* in, std::size_t blocks, char*
         const KeptBytes kept = resolveBlock(masks, carry);
         *o = ' ';  // kept only when a space is held over from the block before
         o += kept.leadingSpace;
-        // Sixteen bytes per shuffle: both halves packed in place, stored one after the other.
+        // Sixteen bytes per shuffle, each group stored whole right after the one before.
         // No shortcut for blocks kept whole: about half of a page's blocks are, in no
         // pattern the branch predictor can follow, and the shuffle costs less than a miss.
         for (int group = 0; group < 64; group += 16) {
-            const unsigned lowMask = (kept.keep >> group) & 0xff;
-            const unsigned highMask = (kept.keep >> (group + 8)) & 0xff;
+            const unsigned mask = (kept.keep >> group) & 0xffff;
             const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + group));
-            const __m128i order = _mm_unpacklo_epi64(
-                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPack.low[lowMask])),
-                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPack.high[highMask])));
-            const __m128i packed = _mm_shuffle_epi8(bytes, order);
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(o), packed);
-            o += kPack.count[lowMask];
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_srli_si128(packed, 8));
-            o += kPack.count[highMask];
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o),
+                             _mm_shuffle_epi8(bytes, _mm_load_si128(&pack.order[mask])));
+            o += __builtin_popcount(mask);
         }
     }
     carry.store(state);

@@ -156,7 +156,7 @@ bool squeezePathSupported(SqueezePath path) {
             return true;
 #if VELLORK_HAVE_X86_PATHS
         case SqueezePath::Avx2:
-            return __builtin_cpu_supports("avx2");
+            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
         case SqueezePath::Avx512Vbmi2:
             return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2");
 #endif
