@@ -64,7 +64,7 @@ constexpr std::uint64_t kOnes = 0x0101010101010101ULL, kLow7 = kOnes * 0x7f, kHi
 // 0x80 in each byte of a word that equals `byte` (below 0x80), 0 in the others. `low7` is the
 // word with each byte's high bit cleared, `below80` has 0x80 in each byte below 0x80: adding
 // 0x7f to a byte of at most 0x7f never carries into the next one.
-inline std::uint64_t equalBits(std::uint64_t low7, std::uint64_t below80, unsigned char byte) {
+inline std::uint64_t equalHighBits(std::uint64_t low7, std::uint64_t below80, unsigned char byte) {
     const std::uint64_t differs = (low7 ^ (kOnes * byte)) + kLow7;  // 0x80 set where not equal
     return below80 & ~differs;
 }
@@ -93,10 +93,10 @@ std::size_t scalarBlocks(const unsigned char* in, std::size_t blocks, char* out,
             // Most words of a page hold no byte at or below a space: skip the four tests.
             if (((word - kOnes * (kSpace + 1)) & ~word & kHigh) == 0) continue;
             const std::uint64_t low7 = word & kLow7, below80 = ~word & kHigh;
-            m.space |= equalBits(low7, below80, kSpace) >> (7 - g);
-            m.cr |= equalBits(low7, below80, kCR) >> (7 - g);
-            m.lf |= equalBits(low7, below80, kLF) >> (7 - g);
-            m.tab |= equalBits(low7, below80, kTab) >> (7 - g);
+            m.space |= equalHighBits(low7, below80, kSpace) >> (7 - g);
+            m.cr |= equalHighBits(low7, below80, kCR) >> (7 - g);
+            m.lf |= equalHighBits(low7, below80, kLF) >> (7 - g);
+            m.tab |= equalHighBits(low7, below80, kTab) >> (7 - g);
         }
         m = {transpose8x8(m.space), transpose8x8(m.cr), transpose8x8(m.lf), transpose8x8(m.tab)};
         const KeptBytes kept = resolveBlock(m, carry);
