@@ -12,21 +12,11 @@ struct PassResult {
     std::int64_t sizeBefore = -1;  // -1: not measured
     std::int64_t sizeAfter = -1;   // -1: not measured (the file was not replaced)
     std::string error;             // why the file was left as it was; empty when ok
+    std::string note;              // something the user should know about a success
 };
 
 // The steps of a pass at which the system can fail; a test names one to make it fail.
-enum class FaultPoint {
-    Read,
-    Write,
-    CreateTemp,
-    SetMode,
-    Sync,
-    NameTemp,
-    Replace,
-    SyncFolder,
-    MakeBackup,
-    Truncate
-};
+enum class FaultPoint { Read, Write, CreateTemp, CopyMetadata, Sync, NameTemp, Replace, SyncFolder };
 
 struct PassOptions {
     // Called between chunks of work so the caller can keep a window alive; it decides itself

@@ -8,6 +8,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
     fonts-wine xvfb xauth xdotool imagemagick desktop-file-utils
     binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+    libacl1-dev libattr1-dev acl attr e2fsprogs dosfstools exfat-fuse fuse3
+    libsimde-dev locales-all
 )
 
 missing=()
@@ -18,6 +20,6 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
     sudo_cmd=()
     [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=900 update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}"
 fi
