@@ -311,7 +311,7 @@ std::string copyAll(int from, int to, const PassOptions& options, const char* wh
         at += got;
         if (options.tick) options.tick();
     }
-    if (systemCall(options, FaultPoint::Truncate,
+    if (systemCall(options, FaultPoint::Write,
                    [&] { return ::ftruncate(to, writer.written()); }) != 0)
         return failure(what, errno);
     if (systemCall(options, FaultPoint::Sync, [&] { return ::fsync(to); }) != 0)
@@ -394,7 +394,7 @@ PassResult replaceThroughTempFile(const Source& source, const PassOptions& optio
     if (chown && ::fchown(temp.get(), source.status.st_uid, source.status.st_gid) != 0)
         (void)!::fchown(temp.get(), static_cast<uid_t>(-1), source.status.st_gid);
     if ((chown || (written.st_mode & 07777) != (source.status.st_mode & 07777)) &&
-        systemCall(options, FaultPoint::SetMode,
+        systemCall(options, FaultPoint::CopyMetadata,
                    [&] { return ::fchmod(temp.get(), source.status.st_mode & 07777); }) != 0)
         return fail(failure("could not give the new file the original's permissions", errno));
     // fsync rather than fdatasync: the new file's mode and owner must be on disk too.
@@ -445,7 +445,7 @@ PassResult rewriteInPlace(const Source& source, const PassOptions& options, Pass
         options.backupFolder.empty() ? systemTempFolder() : options.backupFolder;
     std::string backupName =
         folder + "/" + kBackupPrefix + nameOf(source.target).substr(0, 80) + "-XXXXXX";
-    Fd backup(systemCall(options, FaultPoint::MakeBackup,
+    Fd backup(systemCall(options, FaultPoint::CreateTemp,
                          [&] { return ::mkostemp(backupName.data(), O_CLOEXEC); }));
     if (!backup) {
         result.error = failure("refused: no safety copy could be made in " + folder, errno);
@@ -488,7 +488,7 @@ PassResult rewriteInPlace(const Source& source, const PassOptions& options, Pass
     Writer writer(target.get(), options);
     StreamOutcome stream = squeezeInto(backupRead.get(), source.status.st_size, writer, options);
     std::string error = stream.error;
-    if (error.empty() && systemCall(options, FaultPoint::Truncate, [&] {
+    if (error.empty() && systemCall(options, FaultPoint::Write, [&] {
                              return ::ftruncate(target.get(), writer.written());
                          }) != 0)
         error = failure("could not shorten the file", errno);

@@ -181,10 +181,9 @@ TEST(FilePass, AHardLinkedFileIsRewrittenInPlaceForEveryName) {
 TEST(FilePass, AFailureAtAnyStepLosesNothingAndSaysWhy) {
     using vellork::FaultPoint;
     const FaultPoint points[] = {FaultPoint::Read,       FaultPoint::Write,
-                                 FaultPoint::CreateTemp, FaultPoint::SetMode,
+                                 FaultPoint::CreateTemp, FaultPoint::CopyMetadata,
                                  FaultPoint::Sync,       FaultPoint::NameTemp,
-                                 FaultPoint::Replace,    FaultPoint::SyncFolder,
-                                 FaultPoint::MakeBackup, FaultPoint::Truncate};
+                                 FaultPoint::Replace,    FaultPoint::SyncFolder};
     int injectedFaults = 0;
     const mode_t umaskBefore = ::umask(022);
     // Both ways of rewriting: through a temporary file, and in place for a hard-linked file.
