@@ -10,6 +10,7 @@ packages=(
     binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
     libacl1-dev libattr1-dev acl attr e2fsprogs dosfstools exfat-fuse fuse3
     libsimde-dev locales-all
+    dpkg-dev lintian appstream zip x11-utils
 )
 
 missing=()
