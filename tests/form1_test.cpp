@@ -7,8 +7,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QDropEvent>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -16,6 +18,7 @@
 #include <QToolTip>
 
 #include <deque>
+#include <memory>
 #include <random>
 
 #include <sys/stat.h>
@@ -485,6 +488,98 @@ TEST_F(WindowTest, CommandsWaitWhileABatchRuns) {
     ASSERT_EQ(dialogs.messages.size(), 1u);  // one batch, one final message, no option question
     EXPECT_EQ(window.fileList().count(), 3);
     EXPECT_TRUE(control("Command1")->isEnabled());
+}
+
+TEST_F(WindowTest, DroppedPagesAndFoldersJoinTheListLikeAddedFiles) {
+    TempDir dir;
+    for (const char* folder : {"site/sub", "far"})
+        std::filesystem::create_directories(dir.file(folder));
+    const std::pair<const char*, int> files[] = {
+        {"one.html", 1},        {"two.HTM", 2},      {"notes.txt", 3},
+        {"site/z.html", 4},     {"site/A.HTML", 5},  {"site/b.htm", 6},
+        {"site/sub/c.html", 7}, {"site/read.me", 8}, {"far/outside.html", 9}};
+    for (const auto& [name, size] : files) dir.write(name, std::string(size, 'x'));
+    // Links inside a dropped folder lead outside it and are not followed.
+    std::filesystem::create_symlink(dir.file("far/outside.html"), dir.file("site/link.html"));
+    std::filesystem::create_symlink(dir.file("far"), dir.file("site/linked"));
+    addThroughDialog(dir, {"one.html"});
+
+    // One event of a drag from a file manager, sent where the platform sends it; true when
+    // the list takes it, as a copy.
+    auto* viewport = control<QTreeView>("ListView1")->viewport();
+    const QUrl web("https://example.org/a.html");
+    auto send = [&](QEvent::Type type, const QStringList& names, bool withWeb = false,
+                    Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction) {
+        QMimeData mime;
+        QList<QUrl> urls;
+        for (const QString& name : names)
+            urls << QUrl::fromLocalFile(q(dir.file(name.toStdString())));
+        if (withWeb) urls << web;
+        if (!urls.isEmpty()) mime.setUrls(urls);
+        mime.setText("text");
+        const QPoint at = viewport->rect().center();
+        const auto mods = Qt::NoModifier;
+        std::unique_ptr<QDropEvent> event =
+            type == QEvent::DragEnter
+                ? std::make_unique<QDragEnterEvent>(at, actions, &mime, Qt::LeftButton, mods)
+            : type == QEvent::DragMove
+                ? std::make_unique<QDragMoveEvent>(at, actions, &mime, Qt::LeftButton, mods)
+                : std::make_unique<QDropEvent>(at, actions, &mime, Qt::LeftButton, mods);
+        QCoreApplication::sendEvent(viewport, event.get());
+        return event->isAccepted() && event->dropAction() == Qt::CopyAction;
+    };
+    auto drop = [&](const QStringList& names, bool withWeb = false) {
+        return send(QEvent::DragEnter, names, withWeb) && send(QEvent::DragMove, names, withWeb) &&
+               send(QEvent::Drop, names, withWeb);
+    };
+
+    const struct {
+        QStringList names;
+        bool withWeb;
+        Qt::DropActions actions;
+        bool taken;
+    } offers[] = {
+        {{"one.html"}, false, Qt::CopyAction | Qt::MoveAction, true},
+        {{"notes.txt"}, true, Qt::CopyAction, true},  // one local file is enough
+        {{}, true, Qt::CopyAction, false},
+        {{}, false, Qt::CopyAction, false},            // text, no files
+        {{"one.html"}, false, Qt::MoveAction, false},  // taking it would delete the file
+    };
+    for (const auto& o : offers)
+        for (QEvent::Type type : {QEvent::DragEnter, QEvent::DragMove})
+            EXPECT_EQ(send(type, o.names, o.withWeb, o.actions), o.taken)
+                << o.names.join(",").toStdString();
+
+    EXPECT_TRUE(drop({"site/", "notes.txt", "two.HTM"}, true));
+    QCoreApplication::processEvents();
+    const char* rows[] = {"two.HTM",    "site/z.html", "site/sub/c.html",
+                          "site/b.htm", "site/A.HTML", "one.html"};
+    ASSERT_EQ(window.fileList().count(), 6);
+    for (int r = 1; r <= 6; ++r) {
+        EXPECT_EQ(cell(r, 0), q(dir.file(rows[r - 1]))) << r;
+        const auto file = std::find_if(std::begin(files), std::end(files), [&](const auto& f) {
+            return qstrcmp(f.first, rows[r - 1]) == 0;
+        });
+        EXPECT_EQ(cell(r, 1), QString::number(file->second)) << r;
+    }
+    EXPECT_EQ(control<QLabel>("Label2")->text(), "6");
+
+    // A batch refuses a drag that began before it or during it, and a drop taken just before
+    // it began is refused when its turn comes: nothing is added either way.
+    ASSERT_TRUE(send(QEvent::DragEnter, {"one.html"}));
+    bool takenDuringBatch = true;
+    QTimer::singleShot(0, [&] {
+        takenDuringBatch = send(QEvent::DragMove, {"one.html"}) ||
+                           send(QEvent::Drop, {"one.html"}) ||
+                           send(QEvent::DragEnter, {"one.html"});
+    });
+    click("Command3");
+    EXPECT_FALSE(takenDuringBatch);
+    EXPECT_TRUE(drop({"site"}));
+    click("Command3");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.fileList().count(), 6);
+    EXPECT_EQ(control<QLabel>("Label2")->text(), "6");
 }
 
 TEST_F(WindowTest, ClosingDuringABatchStopsItAndClosesTheWindow) {

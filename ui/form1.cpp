@@ -6,15 +6,21 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMimeData>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+
+#include <algorithm>
+#include <functional>
 
 namespace vellork {
 
@@ -75,11 +81,82 @@ QString fileSizeText(const QString& path) {
     return info.isFile() ? QString::number(info.size()) : QString();
 }
 
+bool isPageName(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix();
+    return suffix.compare(QLatin1String("html"), Qt::CaseInsensitive) == 0 ||
+           suffix.compare(QLatin1String("htm"), Qt::CaseInsensitive) == 0;
+}
+
+// The pages that dropped paths bring: a dropped page itself, and every page under a dropped
+// folder in sorted order. Symbolic links inside a folder are passed over, so a drop never
+// reaches pages outside the folder the user chose. `goOn` is asked between entries and may
+// stop the search.
+QStringList pagesIn(const QStringList& dropped, const std::function<bool()>& goOn) {
+    QStringList pages;
+    for (const QString& item : dropped) {
+        const QString path = QDir::cleanPath(item);
+        if (!QFileInfo(path).isDir()) {
+            if (isPageName(path)) pages << QDir::toNativeSeparators(path);
+            continue;
+        }
+        QStringList found;
+        QDirIterator it(path, QDir::Files | QDir::Hidden | QDir::NoSymLinks,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext() && goOn()) {
+            const QString file = it.next();
+            if (isPageName(file)) found << QDir::toNativeSeparators(file);
+        }
+        found.sort();
+        pages += found;
+    }
+    return pages;
+}
+
+bool hasLocalFiles(const QMimeData* mime) {
+    if (!mime) return false;
+    const QList<QUrl> urls = mime->urls();
+    return std::any_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); });
+}
+
 }  // namespace
+
+ListView::ListView(QWidget* parent) : QTreeView(parent) {
+    viewport()->setAcceptDrops(true);
+}
 
 void ListView::mouseDoubleClickEvent(QMouseEvent* event) {
     QTreeView::mouseDoubleClickEvent(event);
     emit listDoubleClicked();
+}
+
+// A drop only names files for the list, so it is taken as a copy and never as a move, which
+// would tell a file manager to delete what was dropped.
+bool ListView::takeDrag(QDropEvent* event) {
+    const bool takes = takesDrops_ && (event->possibleActions() & Qt::CopyAction) &&
+                       hasLocalFiles(event->mimeData());
+    if (takes) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+    return takes;
+}
+
+void ListView::dragEnterEvent(QDragEnterEvent* event) {
+    takeDrag(event);
+}
+
+void ListView::dragMoveEvent(QDragMoveEvent* event) {
+    takeDrag(event);
+}
+
+void ListView::dropEvent(QDropEvent* event) {
+    if (!takeDrag(event)) return;
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile()) paths << url.toLocalFile();
+    emit pathsDropped(paths);
 }
 
 Shape::Shape(QColor fill, QColor border, QWidget* parent)
@@ -217,6 +294,9 @@ void Form1::connectCommands() {
     // clicked, unlike toggled, comes only from the user (mouse or keyboard), never from code.
     connect(check1_, &QCheckBox::clicked, this, &Form1::confirmOption);
     connect(listView1_, &ListView::listDoubleClicked, this, &Form1::openSelectedFile);
+    // Queued, so the file manager hears at once that the drop was taken, while the window
+    // searches folders and adds rows afterwards with its usual turns at waiting events.
+    connect(listView1_, &ListView::pathsDropped, this, &Form1::addDropped, Qt::QueuedConnection);
 }
 
 QStringList Form1::parseDialogAnswer(const QString& answer) {
@@ -237,10 +317,29 @@ void Form1::addFiles() {
     const QString answer = dialogs_.openFiles(
         this, tr("Select Web Pages"), {tr("HTML File(s) (*.html)"), tr("HTM File(s) (*.htm)")});
     if (answer.isEmpty()) return;
+    addPaths(parseDialogAnswer(answer));
+}
 
+void Form1::addDropped(const QStringList& paths) {
+    if (busy_) return;  // a batch began between the drop and now: the drop is refused whole
     setBusy(true);
     YieldPacer pacer([this] { yield(); });
-    for (const QString& path : parseDialogAnswer(answer)) {
+    const QStringList pages = pagesIn(paths, [&] {
+        pacer.tick();
+        return !closeRequested_;
+    });
+    setBusy(false);
+    if (closeRequested_) {
+        closeIfAsked();
+        return;
+    }
+    if (!pages.isEmpty()) addPaths(pages);
+}
+
+void Form1::addPaths(const QStringList& paths) {
+    setBusy(true);
+    YieldPacer pacer([this] { yield(); });
+    for (const QString& path : paths) {
         list_.insertAtTop(path);
         list_.setColumn(1, FileListModel::Size, fileSizeText(path));
         pacer.tick();
@@ -282,6 +381,7 @@ void Form1::setBusy(bool busy) {
     for (QWidget* command :
          std::initializer_list<QWidget*>{command1_, command3_, command4_, check1_})
         command->setEnabled(!busy);
+    listView1_->setTakesDrops(!busy);
 }
 
 void Form1::closeIfAsked() {

@@ -15,17 +15,29 @@ class QPushButton;
 namespace vellork {
 
 // The file list in report view. A double-click anywhere on it counts, not only on a row.
+// Files dragged from a file manager may be dropped on it while it takes drops.
 class ListView : public QTreeView {
     Q_OBJECT
 
 public:
-    using QTreeView::QTreeView;
+    explicit ListView(QWidget* parent = nullptr);
+
+    void setTakesDrops(bool takes) { takesDrops_ = takes; }
 
 signals:
     void listDoubleClicked();
+    void pathsDropped(const QStringList& paths);
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    bool takeDrag(QDropEvent* event);
+
+    bool takesDrops_ = true;
 };
 
 // A filled rectangle with a one-pixel border, drawn behind the labels and pictures on it.
@@ -66,9 +78,11 @@ private:
     void connectCommands();
 
     // The commands.
-    void addFiles();          // "Add File"
-    void startCompression();  // "Start Compression >"
-    void clearList();         // "Clear List"
+    void addFiles();                            // "Add File"
+    void addDropped(const QStringList& paths);  // files and folders dropped on the list
+    void addPaths(const QStringList& paths);    // what both add: one row on top per path
+    void startCompression();                    // "Start Compression >"
+    void clearList();                           // "Clear List"
     void confirmOption(bool checked);
     void openSelectedFile();  // double-click on the list
 
