@@ -99,6 +99,11 @@ if [ -n "$zip" ]; then
     printf '%s\n' "vellork-$version-windows/README-windows.txt" \
         "vellork-$version-windows/Vellork.exe" "vellork-$version-windows/vellork-cli.exe" |
         sort | diff - "$work/zip-contents" || fail "the Windows zip holds other files"
+    python3 -m zipfile -e "$zip" "$work/zip"
+    for exe in Vellork.exe vellork-cli.exe; do
+        file "$work/zip/vellork-$version-windows/$exe" | grep -q 'PE32' ||
+            fail "$exe in the zip is not a Windows program"
+    done
 fi
 
 echo "-- installing with apt"

@@ -84,7 +84,7 @@ if [ -n "$exe_gui" ] && [ -n "$exe_cli" ]; then
     find "$folder" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
     zip_file=$dist/vellork-$version-windows.zip
     rm -f "$zip_file"
-    (cd "$zip_dir" && zip -q -X -r "$zip_file" "vellork-$version-windows")
+    (cd "$zip_dir" && zip -q -X -D -r "$zip_file" "vellork-$version-windows")
     rm -rf "$zip_dir"
     echo "$zip_file"
 else
