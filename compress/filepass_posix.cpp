@@ -290,8 +290,9 @@ bool unchanged(const struct stat& now, const struct stat& then) {
 
 // Whether the file's times alone show every change made after `then` was taken. They do on
 // local file systems that keep fine times, unless the file changed so recently that a change
-// within the same tick of the clock would leave the times as they are. Elsewhere (FAT keeps
-// two seconds, exFAT and FUSE file systems may keep whole seconds) the content is read again.
+// within the same tick of the kernel's clock (a few milliseconds) would leave the times as
+// they are. Elsewhere (FAT keeps two seconds, exFAT and FUSE file systems may keep whole
+// seconds) the content is read again.
 bool timesShowEveryChange(int fd, const struct stat& then) {
     struct statfs fs {};
     if (::fstatfs(fd, &fs) != 0) return false;
@@ -307,8 +308,10 @@ bool timesShowEveryChange(int fd, const struct stat& then) {
     }
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    constexpr long kSafeSeconds = 2;
-    return now.tv_sec - then.st_ctim.tv_sec > kSafeSeconds;
+    constexpr std::int64_t kTicksApart = 100'000'000;  // nanoseconds: many ticks, at any HZ
+    const std::int64_t age = (std::int64_t{now.tv_sec} - then.st_ctim.tv_sec) * 1'000'000'000 +
+                             (now.tv_nsec - then.st_ctim.tv_nsec);
+    return age > kTicksApart;
 }
 
 // The inode flags (chattr) a new file can be given; immutable and append-only files are
