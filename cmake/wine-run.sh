@@ -1,0 +1,43 @@
+#!/bin/sh
+# wine-run.sh PREFIX PROGRAM.exe [ARGUMENT...]
+# Runs a Windows program under Wine with its exit status, headless and without Wine's chatter,
+# in the Wine prefix PREFIX. The prefix is made once (wineboot takes several seconds), under a
+# lock, since ctest starts several programs at the same time.
+set -eu
+prefix=$1
+shift
+case $prefix in
+/*) ;;
+*) prefix=$PWD/$prefix ;;
+esac
+export WINEPREFIX="$prefix" WINEDEBUG=-all
+# No Mono or Gecko: installing them would ask in a dialog, and no test needs them.
+export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
+
+wine=
+for candidate in wine64 /usr/lib/wine/wine64 wine; do
+    if command -v "$candidate" >/dev/null 2>&1; then
+        wine=$candidate
+        break
+    fi
+done
+if [ -z "$wine" ]; then
+    echo "wine-run.sh: Wine is not installed (Debian: wine wine64)" >&2
+    exit 127
+fi
+
+if [ ! -f "$prefix/.vellork-ready" ]; then
+    mkdir -p "$(dirname "$prefix")"
+    exec 9>"$prefix.lock"
+    flock 9
+    if [ ! -f "$prefix/.vellork-ready" ]; then
+        if ! "$wine" wineboot --init >"$prefix.log" 2>&1; then
+            echo "wine-run.sh: could not make the Wine prefix $prefix:" >&2
+            cat "$prefix.log" >&2
+            exit 1
+        fi
+        touch "$prefix/.vellork-ready"
+    fi
+    exec 9>&-
+fi
+exec "$wine" "$@"
