@@ -71,19 +71,19 @@ TEST(RatioChain, FailedStepsKeepTheTextAndMarkTheChainIncomplete) {
     EXPECT_FALSE(ratioChain("", "", "", ".").complete);
     EXPECT_EQ(ratioChain("", "", "", ".").text, "");  // nothing stored by failed steps
 
-    vellork::PassResult emptyPage{true, 0, 2, {}};
+    vellork::PassResult emptyPage{true, 0, 2, {}, {}};
     std::string carried = "";
     const auto figures = vellork::rowFigures(emptyPage, carried, ".");
     EXPECT_EQ(figures.compressedSize, "2");
     EXPECT_EQ(figures.ratio, vellork::kNoRatioText);  // never "100 %"
     EXPECT_EQ(carried, "0");
 
-    vellork::PassResult failed{false, 100, -1, "the disk is full"};
+    vellork::PassResult failed{false, 100, -1, "the disk is full", {}};
     const auto failedFigures = vellork::rowFigures(failed, carried, ".");
     EXPECT_EQ(failedFigures.compressedSize, vellork::kFailedText);
     EXPECT_EQ(failedFigures.ratio, vellork::kFailedText);
 
-    vellork::PassResult good{true, 1000, 800, {}};
+    vellork::PassResult good{true, 1000, 800, {}, {}};
     EXPECT_EQ(vellork::rowFigures(good, carried, ".").ratio, "20 %");
 }
 
