@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine, builds, and runs the whole test suite: every test on the
 # release build, every test again under AddressSanitizer and UndefinedBehaviorSanitizer,
-# and a bounded fuzzing run of the squeeze (VELLORK_FUZZ_SECONDS, default 60).
+# a bounded fuzzing run of the squeeze (VELLORK_FUZZ_SECONDS, default 60), and the Windows
+# programs cross-built with MinGW-w64 and tested under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -16,3 +17,13 @@ ctest --preset asan --parallel "$(nproc)" --timeout 900
 
 echo "== fuzzing the squeeze"
 scripts/fuzz.sh "${VELLORK_FUZZ_SECONDS:-60}"
+
+echo "== the Windows programs, cross-built with MinGW-w64 and tested under Wine"
+cmake --preset windows >/dev/null
+cmake --build --preset windows --parallel "$(nproc)"
+if ! cmake/wine-run.sh "$PWD/build-win/wine" build-win/tests/transform_tests.exe \
+    --gtest_list_tests >/dev/null; then
+    echo "SKIPPED: Wine cannot start a Windows program on this machine, so the Windows tests did not run"
+    exit 0
+fi
+ctest --preset windows --parallel "$(nproc)"
