@@ -153,6 +153,12 @@ bool systemPath(const std::string& path, std::wstring& wide) {
     return true;
 }
 
+// A path as the user would write it, for messages.
+std::string shown(const std::wstring& path) {
+    if (path.rfind(LR"(\\?\UNC\)", 0) == 0) return utf8Of(LR"(\\)" + path.substr(8));
+    return utf8Of(path.rfind(LR"(\\?\)", 0) == 0 ? path.substr(4) : path);
+}
+
 std::wstring folderOf(const std::wstring& path) {
     return path.substr(0, path.find_last_of(L'\\'));
 }
@@ -431,17 +437,19 @@ PassResult compressFile(const std::string& utf8Path, const PassOptions& options)
         })) {
         const DWORD error = ::GetLastError();
         std::string why = failure("could not replace the original with the compressed page", error);
-        if (!exists(target) && exists(backup) &&
-            !::MoveFileExW(backup.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        // Whatever stands under the page's name now, neither copy is ever thrown away unless
+        // the original is back in its place.
+        if (!exists(target) && !(exists(backup) && ::MoveFileExW(backup.c_str(), target.c_str(),
+                                                                 MOVEFILE_WRITE_THROUGH))) {
             tempNamed = false;
-            why += "; the original is kept as " + utf8Of(backup) + " and the compressed page as " +
-                   utf8Of(tempName);
+            if (exists(backup)) why += "; the original is kept as " + shown(backup);
+            why += "; the compressed page is kept as " + shown(tempName);
         }
         return fail(why);
     }
     tempNamed = false;  // it is the page now
     if (!::DeleteFileW(backup.c_str()))
-        result.note = "the old content was left beside the page as " + utf8Of(backup);
+        result.note = "the old content was left beside the page as " + shown(backup);
 
     // The new name must reach the disk as well; where the file system cannot flush a folder
     // (FAT, network shares), its own journal or write-through is all there is.
