@@ -35,13 +35,13 @@ private:
 
 class AnswerOk : public vellork::Dialogs {
 public:
-    QString answer;
+    QStringList answer;
     QString lastMessage;
     Answer message(QWidget*, vellork::MessageIcon, const QString& text, bool) override {
         lastMessage = text;
         return Answer::Ok;
     }
-    QString openFiles(QWidget*, const QString&, const QStringList&) override { return answer; }
+    QStringList openFiles(QWidget*, const QString&, const QStringList&) override { return answer; }
 };
 
 class NoShell : public vellork::Shell {
@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
     NoShell shell;
     vellork::Form1 window(dialogs, shell);
     window.show();
-    dialogs.answer = QString::fromLocal8Bit(argv[1]);
+    dialogs.answer = {QString::fromLocal8Bit(argv[1])};
     window.findChild<QPushButton*>("Command1")->click();
 
     // A timer that wants to run all the time: the gaps between its turns are the gaps the

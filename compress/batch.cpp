@@ -80,7 +80,7 @@ void CompressionBatch::CompressFiles() {
         list_.setColumn(i, FileListModel::CompressedSize,
                         QString::fromStdString(figures.compressedSize));
         const QString reason = QString::fromStdString(pass.error);
-        list_.setFailure(i, reason);
+        list_.setTip(i, pass.ok ? QString::fromStdString(pass.note) : reason);
         if (!pass.ok) failures << QStringLiteral("%1: %2").arg(*path, reason);
         pacer.tick();
         list_.setColumn(i, FileListModel::Ratio, QString::fromStdString(figures.ratio));

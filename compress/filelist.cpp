@@ -2,6 +2,27 @@
 
 namespace vellork {
 
+namespace {
+// A path as the list shows it: control characters (a TAB or a line feed in a name) would
+// break the row's line, so they appear as escapes; the row keeps the path itself.
+QString readableName(const QString& path) {
+    QString shown;
+    for (const QChar c : path) {
+        if (c == u'\t')
+            shown += QStringLiteral("\\t");
+        else if (c == u'\n')
+            shown += QStringLiteral("\\n");
+        else if (c == u'\r')
+            shown += QStringLiteral("\\r");
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QChar(u'0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+}  // namespace
+
 FileListModel::FileListModel(QObject* parent) : QAbstractTableModel(parent), selection_(this) {}
 
 int FileListModel::columnWidthTwips(int column) {
@@ -41,9 +62,9 @@ bool FileListModel::setColumn(int row, int column, const QString& text) {
     return true;
 }
 
-bool FileListModel::setFailure(int row, const QString& reason) {
+bool FileListModel::setTip(int row, const QString& tip) {
     if (!inRange(row)) return false;
-    at(row).failure = reason;
+    at(row).tip = tip;
     emit dataChanged(index(row - 1, 0), index(row - 1, ColumnCount - 1), {Qt::ToolTipRole});
     return true;
 }
@@ -81,7 +102,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
         case Qt::DisplayRole:
             switch (index.column()) {
                 case FileName:
-                    return r.path;
+                    return readableName(r.path);
                 case Size:
                     return r.size;
                 case Ratio:
@@ -93,7 +114,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
         case Qt::DecorationRole:
             return index.column() == FileName ? decoration_ : QVariant();
         case Qt::ToolTipRole:
-            return r.failure.isEmpty() ? QVariant() : QVariant(r.failure);
+            return r.tip.isEmpty() ? QVariant() : QVariant(r.tip);
         case Qt::TextAlignmentRole:
             return QVariant(Qt::AlignLeft | Qt::AlignVCenter);
     }

@@ -15,7 +15,7 @@ struct FileRow {
     QString size;            // length when the row was added
     QString ratio;           // space saved by the last pass
     QString compressedSize;  // length after the last pass
-    QString failure;         // why the last pass left the file alone; shown as the row's tip
+    QString tip;             // why the last pass left the file alone, or what else it did
 };
 
 // The list of files to compress, newest on top. It is the only copy of the list: the window
@@ -38,7 +38,7 @@ public:
     // and then change nothing.
     void insertAtTop(const QString& path);
     bool setColumn(int row, int column, const QString& text);
-    bool setFailure(int row, const QString& reason);
+    bool setTip(int row, const QString& tip);
     std::optional<QString> rowText(int row) const;
     int count() const { return static_cast<int>(rows_.size()); }
     void clear();

@@ -163,14 +163,15 @@ std::wstring folderOf(const std::wstring& path) {
     return path.substr(0, path.find_last_of(L'\\'));
 }
 
-std::wstring randomName(const std::wstring& folder, const wchar_t* ending) {
+std::wstring randomName(const std::wstring& folder, const char* ending) {
     thread_local std::mt19937_64 generator{std::random_device{}() ^ ::GetCurrentProcessId() ^
                                            ::GetTickCount64()};
     static const wchar_t digits[] = L"0123456789abcdefghijklmnopqrstuvwxyz";
     std::wstring name = folder + L"\\";
     for (const char* p = kTempPrefix; *p; ++p) name += static_cast<wchar_t>(*p);
     for (int i = 0; i < 10; ++i) name += digits[generator() % 36];
-    return name + ending;
+    for (const char* p = ending; *p; ++p) name += static_cast<wchar_t>(*p);
+    return name;
 }
 
 std::int64_t sizeOf(const BY_HANDLE_FILE_INFORMATION& info) {
@@ -339,21 +340,13 @@ PassResult compressFile(const std::string& utf8Path, const PassOptions& options)
         result.error = "the file is read-only";
         return result;
     }
-    // A new file under one of the names would part it from the others, which would keep the
-    // old content.
-    if (before.nNumberOfLinks > 1) {
-        result.error =
-            "the file has several names (hard links), which would not all get the "
-            "compressed page";
-        return result;
-    }
     const std::wstring target = finalPath(original.get(), path);
     const std::wstring folder = folderOf(target);
 
     Handle temp;
     std::wstring tempName;
     for (int attempt = 0; attempt < 100 && !temp; ++attempt) {
-        tempName = randomName(folder, L".tmp");
+        tempName = randomName(folder, kTempSuffix);
         if (systemCall(options, FaultPoint::CreateTemp, [&] {
                 temp =
                     Handle(::CreateFileW(tempName.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
@@ -430,7 +423,7 @@ PassResult compressFile(const std::string& utf8Path, const PassOptions& options)
 
     // The original stays whole under a backup name until the new page stands in its place, so a
     // replace that fails halfway can put it back.
-    const std::wstring backup = randomName(folder, L".old");
+    const std::wstring backup = randomName(folder, ".old");
     if (!systemCall(options, FaultPoint::Replace, [&] {
             return ::ReplaceFileW(target.c_str(), tempName.c_str(), backup.c_str(), 0, nullptr,
                                   nullptr);
@@ -466,6 +459,10 @@ PassResult compressFile(const std::string& utf8Path, const PassOptions& options)
                             ::GetLastError()));
     result.sizeAfter = written;
     result.ok = true;
+    // The new file stands under this name only; the other names keep the file they name.
+    if (before.nNumberOfLinks > 1)
+        result.note = "the file had " + std::to_string(before.nNumberOfLinks - 1) +
+                      " other name(s) (hard links), which keep the original content";
     return result;
 }
 

@@ -2,19 +2,30 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
 namespace vellork {
 
 namespace {
 
-std::string replaceAll(std::string text, std::string_view from, std::string_view to) {
-    if (from == to || from.empty()) return text;
-    for (std::size_t at = text.find(from); at != std::string::npos;
-         at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
+// The number rules write and read with '.' and put the given separator in its place. Nothing
+// here consults a locale: the C library's (which QApplication sets to the user's) and Qt's
+// disagree on the separator in some locales, and a ratio written under one and read under the
+// other would be lost. An empty separator means '.'.
+std::string withSeparator(std::string text, std::string_view decimalSeparator) {
+    const std::size_t at = text.find('.');
+    if (at != std::string::npos && !decimalSeparator.empty()) text.replace(at, 1, decimalSeparator);
     return text;
+}
+
+std::optional<std::string> withPoint(std::string_view text, std::string_view decimalSeparator) {
+    std::string plain(text);
+    if (decimalSeparator.empty() || decimalSeparator == ".") return plain;
+    // Under another separator a point is no part of a number.
+    if (plain.find('.') != std::string::npos) return std::nullopt;
+    if (const std::size_t at = plain.find(decimalSeparator); at != std::string::npos)
+        plain.replace(at, decimalSeparator.size(), ".");
+    return plain;
 }
 
 // Arithmetic in the program's rules: a division by zero, an overflow or an invalid operation
@@ -77,37 +88,40 @@ std::string realText(double value, std::string_view decimalSeparator) {
     char buffer[40];
     const double magnitude = std::fabs(value);
     if (magnitude >= 1e15 || magnitude < 1e-4) {
-        std::snprintf(buffer, sizeof buffer, "%.14E", value);
-        // Drop the mantissa's trailing zeros: "1.50000000000000E-05" -> "1.5E-05".
-        std::string text(buffer);
-        const std::size_t e = text.find('E');
+        // 15 significant digits, the mantissa's trailing zeros dropped: 1.5E-05, not
+        // 1.50000000000000E-05.
+        const auto end =
+            std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, 14)
+                .ptr;
+        std::string text(buffer, end);
+        const std::size_t e = text.find('e');
         std::size_t cut = e;
-        while (cut > 0 && text[cut - 1] == '0') --cut;
-        if (cut > 0 && text[cut - 1] == '.') --cut;
-        text = text.substr(0, cut) + text.substr(e);
-        return replaceAll(text, ".", decimalSeparator);
+        while (text[cut - 1] == '0') --cut;
+        if (text[cut - 1] == '.') --cut;
+        text = text.substr(0, cut) + 'E' + text.substr(e + 1);
+        return withSeparator(std::move(text), decimalSeparator);
     }
-    std::snprintf(buffer, sizeof buffer, "%.15g", value);
-    return replaceAll(buffer, ".", decimalSeparator);
+    const auto end =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15).ptr;
+    return withSeparator(std::string(buffer, end), decimalSeparator);
 }
 
 std::optional<double> textReal(std::string_view text, std::string_view decimalSeparator) {
-    if (text.empty()) return std::nullopt;
-    // Under another separator a point is not part of a number.
-    if (decimalSeparator != "." && text.find('.') != std::string_view::npos) return std::nullopt;
-    std::string plain = replaceAll(std::string(text), decimalSeparator, ".");
-    if (plain.find_first_not_of("0123456789+-.eE") != std::string::npos) return std::nullopt;
-    const char* first = plain.data();
-    if (*first == '+') ++first;
+    const std::optional<std::string> plain = withPoint(text, decimalSeparator);
+    if (!plain || plain->empty()) return std::nullopt;
+    if (plain->find_first_not_of("0123456789+-.eE") != std::string::npos) return std::nullopt;
+    const char* first = plain->data();
+    const char* last = first + plain->size();
+    if (*first == '+' && last - first > 1 && first[1] != '-') ++first;
     double value = 0;
-    auto [end, ec] = std::from_chars(first, plain.data() + plain.size(), value);
-    if (ec != std::errc{} || end != plain.data() + plain.size()) return std::nullopt;
+    auto [end, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc{} || end != last) return std::nullopt;
     return checked(value);
 }
 
 std::optional<double> roundTextTo2(std::string_view text, std::string_view decimalSeparator) {
     if (!textReal(text, decimalSeparator)) return std::nullopt;
-    auto decimal = parseDecimal(replaceAll(std::string(text), decimalSeparator, "."));
+    auto decimal = parseDecimal(*withPoint(text, decimalSeparator));
     if (!decimal) return std::nullopt;
     Decimal d = *decimal;
 

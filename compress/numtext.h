@@ -8,7 +8,8 @@
 namespace vellork {
 
 // The program's number and text rules. Every statistic passes through text between steps, so
-// the 15-digit text shapes the figures a user sees; these functions are that text.
+// the 15-digit text shapes the figures a user sees; these functions are that text. They write
+// and read with exactly the decimal separator they are given and consult no locale.
 
 // Decimal digits, "-" in front of a negative value, no separators.
 std::string integerText(std::int64_t value);

@@ -37,7 +37,13 @@ public:
     // words and may scribble past the end of what they wrote.
     static constexpr std::size_t kOutputRoom = 64;
 
+    using BlockKernel = std::size_t (*)(const unsigned char* in, std::size_t blocks, char* out,
+                                        SqueezeState& state);
+
     explicit Squeezer(SqueezePath path = defaultSqueezePath());
+    // Runs the given block kernel, whatever the processor: for the tests, which also run a
+    // portable build of a kernel this processor may lack the instructions for.
+    explicit Squeezer(BlockKernel kernel) : kernel_(kernel) {}
 
     // Appends the squeezed form of in[0, n) to out and returns the bytes written.
     // out must have room for n + kOutputRoom bytes.
@@ -46,9 +52,6 @@ public:
     // Writes the closing CR LF (and nothing else: trailing spaces of the last line are dropped).
     // Returns 2. The squeezer is then ready for a new page.
     std::size_t finish(char* out);
-
-    using BlockKernel = std::size_t (*)(const unsigned char* in, std::size_t blocks, char* out,
-                                        SqueezeState& state);
 
 private:
     BlockKernel kernel_;

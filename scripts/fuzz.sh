@@ -13,8 +13,10 @@ out=build-fuzz
 mkdir -p "$out/found"
 flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -Icompress -Itests
        -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all)
-objects=("$out/squeezer.o")
+objects=("$out/squeezer.o" "$out/avx512-portable.o")
 clang++ "${flags[@]}" -c compress/squeezer.cpp -o "$out/squeezer.o"
+# The VBMI2 kernel over SIMDe's portable intrinsics, which this processor can run whatever it has.
+clang++ "${flags[@]}" -Wno-psabi -c tests/squeeze_avx512_portable.cpp -o "$out/avx512-portable.o"
 case "$(uname -m)" in
     x86_64 | amd64)
         clang++ "${flags[@]}" -mavx2 -c compress/squeeze_avx2.cpp -o "$out/avx2.o"
@@ -29,4 +31,4 @@ clang++ "${flags[@]/fuzzer-no-link/fuzzer}" fuzz/squeeze_fuzz.cpp "${objects[@]}
 "$out/squeeze_fuzz" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
     -artifact_prefix="$out/" "$out/found" fuzz/corpus 2>"$out/log" || { tail -40 "$out/log"; exit 1; }
 runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$out/log" | grep -o '[0-9]*$')
-echo "fuzz: $runs inputs in ${seconds}s, every squeeze path equal to the literal steps"
+echo "fuzz: $runs inputs in ${seconds}s, every squeeze path (and the portable VBMI2 build) equal to the literal steps"

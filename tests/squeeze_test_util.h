@@ -6,12 +6,32 @@
 #include <string>
 #include <vector>
 
+namespace vellork {
+// The VBMI2 kernel over portable intrinsics (target vellork_squeeze_portable).
+std::size_t squeezeBlocksAvx512Vbmi2Portable(const unsigned char* in, std::size_t blocks, char* out,
+                                             SqueezeState& state);
+}  // namespace vellork
+
 namespace vellork::testing {
 
-// Feeds `input` to a fresh Squeezer cut at the given offsets (ascending) and returns the result.
+// One build of the squeeze, ready for a new page.
+struct SqueezeUnderTest {
+    std::string name;
+    Squeezer fresh;
+};
+
+// Every path this processor runs, and the VBMI2 kernel's portable build, which runs on any.
+inline std::vector<SqueezeUnderTest> everySqueeze() {
+    std::vector<SqueezeUnderTest> all;
+    for (SqueezePath path : supportedSqueezePaths())
+        all.push_back({std::string(squeezePathName(path)), Squeezer(path)});
+    all.push_back({"avx512vbmi2 portable build", Squeezer(squeezeBlocksAvx512Vbmi2Portable)});
+    return all;
+}
+
+// Feeds `input` to the squeezer cut at the given offsets (ascending) and returns the result.
 inline std::string squeezeCut(const std::string& input, const std::vector<std::size_t>& cuts,
-                              SqueezePath path = defaultSqueezePath()) {
-    Squeezer squeezer(path);
+                              Squeezer squeezer = Squeezer()) {
     std::string out;
     std::size_t from = 0;
     auto feed = [&](std::size_t to) {
@@ -26,8 +46,8 @@ inline std::string squeezeCut(const std::string& input, const std::vector<std::s
     return out;
 }
 
-inline std::string squeezeWhole(const std::string& input, SqueezePath path = defaultSqueezePath()) {
-    return squeezeCut(input, {}, path);
+inline std::string squeezeWhole(const std::string& input, Squeezer squeezer = Squeezer()) {
+    return squeezeCut(input, {}, squeezer);
 }
 
 // Random text over the bytes the transform cares about, plus ordinary ones, with long space runs.

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+using vellork::testing::everySqueeze;
 using vellork::testing::randomCuts;
 using vellork::testing::randomPage;
 using vellork::testing::squeezeCut;
@@ -43,10 +44,11 @@ TEST(Squeezer, SqueezesTheDocumentedCases) {
         {"a\r\r\n\nb", "ab\r\n"},
         {"   ", "\r\n"},
     };
+    const auto squeezes = everySqueeze();
     for (const auto& c : cases) {
-        for (auto path : vellork::supportedSqueezePaths())
-            EXPECT_EQ(squeezeWhole(c.in, path), c.out)
-                << vellork::squeezePathName(path) << ": " << ::testing::PrintToString(c.in);
+        for (const auto& s : squeezes)
+            EXPECT_EQ(squeezeWhole(c.in, s.fresh), c.out)
+                << s.name << ": " << ::testing::PrintToString(c.in);
         EXPECT_EQ(vellork::reference::squeeze(c.in), c.out)
             << "reference, input: " << ::testing::PrintToString(c.in);
     }
@@ -69,27 +71,27 @@ TEST(Squeezer, EveryPathCarriesItsStateAcrossBlocks) {
     // Runs of spaces, tabs and line ends that straddle the 64-byte blocks of the fast paths,
     // at every offset around a block edge.
     const std::string pieces[] = {"  \t  ", " \r\n ", "\r", "\n", "\t", "   \n   ", " \r \n"};
+    const auto squeezes = everySqueeze();
     for (const std::string& piece : pieces)
         for (std::size_t at = 50; at < 80; ++at) {
             std::string page = std::string(200, 'w');
             page.replace(at, piece.size(), piece);
             page.replace(at + 64, piece.size(), piece);
             const std::string expected = vellork::reference::squeeze(page);
-            for (auto path : vellork::supportedSqueezePaths())
-                ASSERT_EQ(squeezeWhole(page, path), expected)
-                    << vellork::squeezePathName(path) << ": " << ::testing::PrintToString(page);
+            for (const auto& s : squeezes)
+                ASSERT_EQ(squeezeWhole(page, s.fresh), expected)
+                    << s.name << ": " << ::testing::PrintToString(page);
         }
 }
 
 TEST(Squeezer, EveryPathMatchesTheLiteralStepsOnRandomPages) {
-    for (auto path : vellork::supportedSqueezePaths()) {
+    for (const auto& s : everySqueeze()) {
         std::mt19937 rng(20261206);
         for (int round = 0; round < 20000; ++round) {
             const std::string page = randomPage(rng, round % 10 == 0 ? 2000 : 200);
             const std::string expected = vellork::reference::squeeze(page);
-            ASSERT_EQ(squeezeCut(page, randomCuts(rng, page.size()), path), expected)
-                << vellork::squeezePathName(path) << ", round " << round << ": "
-                << ::testing::PrintToString(page);
+            ASSERT_EQ(squeezeCut(page, randomCuts(rng, page.size()), s.fresh), expected)
+                << s.name << ", round " << round << ": " << ::testing::PrintToString(page);
         }
     }
 }
@@ -97,6 +99,7 @@ TEST(Squeezer, EveryPathMatchesTheLiteralStepsOnRandomPages) {
 TEST(Squeezer, MatchesTheLiteralStepsOnRealPages) {
     // HTML that Debian packages install on this machine, with CR LF and CR-only variants.
     std::mt19937 rng(7);
+    const auto squeezes = everySqueeze();
     int pages = 0;
     std::error_code ec;
     for (auto it = std::filesystem::recursive_directory_iterator("/usr/share/doc", ec);
@@ -109,9 +112,10 @@ TEST(Squeezer, MatchesTheLiteralStepsOnRealPages) {
         const std::string page = text.str();
         for (const std::string& variant : {page, vellork::reference::replaceAll(page, "\n", "\r\n"),
                                            vellork::reference::replaceAll(page, "\n", "\r")}) {
-            ASSERT_EQ(squeezeCut(variant, randomCuts(rng, variant.size())),
-                      vellork::reference::squeeze(variant))
-                << it->path();
+            const std::string expected = vellork::reference::squeeze(variant);
+            for (const auto& s : squeezes)
+                ASSERT_EQ(squeezeCut(variant, randomCuts(rng, variant.size()), s.fresh), expected)
+                    << s.name << ": " << it->path();
         }
         ++pages;
     }

@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QHeaderView>
@@ -219,34 +220,35 @@ void Form1::connectCommands() {
     connect(listView1_, &ListView::listDoubleClicked, this, &Form1::openSelectedFile);
 }
 
-QStringList Form1::parseDialogAnswer(const QString& answer) {
-    if (answer.isEmpty()) return {};
-    QString working = answer;
-    if (!working.endsWith(QChar(0))) working += QChar(0);
-    const QStringList parts = working.split(QChar(0));  // the last part is always empty
-    const qsizetype names = parts.size() - 1;
-    // Several parts: the first is the folder, joined to each name with exactly one separator.
-    const QString folder = names <= 1 ? QString() : parts.first() + QDir::separator();
-    QStringList paths;
-    for (qsizetype k = folder.isEmpty() ? 0 : 1; k < names; ++k) paths << folder + parts[k];
-    return paths;
-}
-
 void Form1::addFiles() {
     if (busy_) return;
-    const QString answer = dialogs_.openFiles(
+    const QStringList chosen = dialogs_.openFiles(
         this, tr("Select Web Pages"), {tr("HTML File(s) (*.html)"), tr("HTM File(s) (*.htm)")});
-    if (answer.isEmpty()) return;
+    if (chosen.isEmpty()) return;
 
     setBusy(true);
     YieldPacer pacer([this] { yield(); });
-    for (const QString& path : parseDialogAnswer(answer)) {
+    QStringList refused;
+    for (const QString& path : chosen) {
+        // A name whose bytes are not text in the system's encoding reaches the window with
+        // stand-in characters; turned back into bytes it would name another file, or none.
+        if (path.contains(QChar::ReplacementCharacter) ||
+            QFile::decodeName(QFile::encodeName(path)) != path) {
+            refused << path;
+            continue;
+        }
         list_.insertAtTop(path);
         list_.setColumn(1, FileListModel::Size, fileSizeText(path));
         pacer.tick();
     }
     label2_->setText(QString::number(list_.count()));
     setBusy(false);
+    if (!refused.isEmpty())
+        dialogs_.message(this, MessageIcon::Warning,
+                         tr("These files were not added: their names are not valid text in the "
+                            "system's encoding, so the window cannot be sure to find them again. "
+                            "vellork-cli can compress them.\n\n") +
+                             refused.join(QChar(u'\n')));
     closeIfAsked();
 }
 

@@ -50,10 +50,6 @@ public:
     FileListModel& fileList() { return list_; }
     bool batchRunning() const { return batch_.running(); }
 
-    // The paths in a file-open dialog's answer: one full path, or a folder followed by names
-    // (NUL-separated, a final NUL optional), each name joined to the folder with one separator.
-    static QStringList parseDialogAnswer(const QString& answer);
-
     // The same picture every row of the list shows.
     static QIcon rowPicture();
 

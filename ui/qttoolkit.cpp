@@ -3,7 +3,6 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -35,16 +34,12 @@ Dialogs::Answer QtDialogs::message(QWidget* parent, MessageIcon icon, const QStr
     return pressed == QMessageBox::Yes ? Answer::Yes : Answer::No;
 }
 
-QString QtDialogs::openFiles(QWidget* parent, const QString& title, const QStringList& filters) {
-    const QStringList chosen =
+QStringList QtDialogs::openFiles(QWidget* parent, const QString& title,
+                                 const QStringList& filters) {
+    QStringList chosen =
         QFileDialog::getOpenFileNames(parent, title, QString(), filters.join(QStringLiteral(";;")));
-    if (chosen.isEmpty()) return {};
-    if (chosen.size() == 1) return QDir::toNativeSeparators(chosen.first());
-    // Several files come from one folder: the folder first, then the names.
-    QString answer = QDir::toNativeSeparators(QFileInfo(chosen.first()).absolutePath());
-    answer += QChar(0);
-    for (const QString& path : chosen) answer += QFileInfo(path).fileName() + QChar(0);
-    return answer;
+    for (QString& path : chosen) path = QDir::toNativeSeparators(path);
+    return chosen;
 }
 
 void QtShell::open(const QString& path) {

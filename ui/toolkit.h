@@ -19,10 +19,10 @@ public:
     virtual Answer message(QWidget* parent, MessageIcon icon, const QString& text,
                            bool yesNo = false) = 0;
 
-    // The file-open dialog, several files at once. The answer is empty when cancelled, a full
-    // path for one file, or the folder and then each name, every part followed by a NUL.
-    virtual QString openFiles(QWidget* parent, const QString& title,
-                              const QStringList& filters) = 0;
+    // The file-open dialog, several files at once: every chosen file's whole path, in the
+    // dialog's order, whatever folders they come from; empty when cancelled.
+    virtual QStringList openFiles(QWidget* parent, const QString& title,
+                                  const QStringList& filters) = 0;
 };
 
 class Shell {
@@ -35,7 +35,8 @@ public:
 class QtDialogs : public Dialogs {
 public:
     Answer message(QWidget* parent, MessageIcon icon, const QString& text, bool yesNo) override;
-    QString openFiles(QWidget* parent, const QString& title, const QStringList& filters) override;
+    QStringList openFiles(QWidget* parent, const QString& title,
+                          const QStringList& filters) override;
 };
 
 class QtShell : public Shell {
