@@ -14,14 +14,17 @@ export WINEPREFIX="$prefix" WINEDEBUG=-all
 # No Mono or Gecko: installing them would ask in a dialog, and no test needs them.
 export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 
-wine=
-for candidate in wine64 /usr/lib/wine/wine64 wine; do
-    if command -v "$candidate" >/dev/null 2>&1; then
-        wine=$candidate
-        break
-    fi
-done
-if [ -z "$wine" ]; then
+first() {
+    for candidate in "$@"; do
+        if command -v "$candidate" >/dev/null 2>&1; then
+            echo "$candidate"
+            return
+        fi
+    done
+}
+wine=$(first wine64 /usr/lib/wine/wine64 wine)
+wineserver=$(first wineserver /usr/lib/wine/wineserver)
+if [ -z "$wine" ] || [ -z "$wineserver" ]; then
     echo "wine-run.sh: Wine is not installed (Debian: wine wine64)" >&2
     exit 127
 fi
@@ -39,5 +42,13 @@ if [ ! -f "$prefix/.vellork-ready" ]; then
         touch "$prefix/.vellork-ready"
     fi
     exec 9>&-
+fi
+
+# Wine's server and helper processes (services.exe, winedevice.exe, ...) outlive a program by
+# a few seconds. Started by a program, they would keep its output pipes open, and ctest would
+# wait for them after every test; started here with their output going nowhere, they stay
+# ready for the next program instead.
+if "$wineserver" -p5 </dev/null >/dev/null 2>&1; then
+    "$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
 fi
 exec "$wine" "$@"
