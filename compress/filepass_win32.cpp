@@ -6,6 +6,7 @@
 #include "filepass.h"
 #include "pagecheck.h"
 #include "squeezer.h"
+#include "winsys.h"
 
 #include <windows.h>
 
@@ -20,6 +21,11 @@
 namespace vellork {
 
 namespace {
+
+using win32::reasonOf;
+using win32::shown;
+using win32::systemPath;
+using win32::utf8;
 
 class Handle {
 public:
@@ -45,60 +51,6 @@ private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
-std::string utf8Of(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                        nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(std::max(n, 0)), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                          nullptr, nullptr);
-    return out;
-}
-
-// A reason a person can read, for a Windows error code.
-std::string reasonOf(DWORD error) {
-    switch (error) {
-        case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL:
-            return "the disk is full";
-        case ERROR_FILE_TOO_LARGE:
-            return "the file would exceed the allowed file size";
-        case ERROR_ACCESS_DENIED:
-            return "permission denied";
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION:
-            return "another program is using the file";
-        case ERROR_WRITE_PROTECT:
-            return "the disk is write-protected";
-        case ERROR_CRC:
-        case ERROR_READ_FAULT:
-        case ERROR_WRITE_FAULT:
-        case ERROR_IO_DEVICE:
-            return "the disk reported an input/output error";
-        case ERROR_NOT_READY:
-            return "the drive is not ready";
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-            return "it does not exist";
-        case ERROR_FILENAME_EXCED_RANGE:
-            return "the path is too long";
-        case ERROR_INVALID_NAME:
-            return "the file name is not valid";
-        default: {
-            wchar_t* text = nullptr;
-            const DWORD n =
-                ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-            std::wstring message = n ? std::wstring(text, n) : std::wstring();
-            if (text) ::LocalFree(text);
-            while (!message.empty() && std::wcschr(L"\r\n .", message.back())) message.pop_back();
-            const std::string code = "Windows error " + std::to_string(error);
-            return message.empty() ? code : utf8Of(message) + " (" + code + ")";
-        }
-    }
-}
-
 std::string failure(const std::string& what, DWORD error) {
     return what + ": " + reasonOf(error);
 }
@@ -116,47 +68,6 @@ bool systemCall(const PassOptions& options, FaultPoint point, Call call) {
         return false;
     }
     return call();
-}
-
-// The UTF-8 path as Windows wants it: UTF-16, absolute, and with the \\?\ prefix that lifts the
-// 260-character limit (which also turns off the rewriting of '/' and of "." and "..", so that is
-// done here first). Device names (NUL, CON, \\.\...) stay as they are, to be refused later.
-bool systemPath(const std::string& path, std::wstring& wide) {
-    const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(),
-                                        static_cast<int>(path.size()), nullptr, 0);
-    if (n <= 0) return false;
-    std::wstring given(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), static_cast<int>(path.size()),
-                          given.data(), n);
-    std::replace(given.begin(), given.end(), L'/', L'\\');
-    if (given.rfind(LR"(\\?\)", 0) == 0 || given.rfind(LR"(\\.\)", 0) == 0) {
-        wide = given;
-        return true;
-    }
-    std::wstring full(std::max<DWORD>(MAX_PATH, 1), L'\0');
-    for (;;) {
-        const DWORD got = ::GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()),
-                                             full.data(), nullptr);
-        if (got == 0) return false;
-        if (got < full.size()) {
-            full.resize(got);
-            break;
-        }
-        full.resize(got);
-    }
-    if (full.rfind(LR"(\\.\)", 0) == 0)
-        wide = full;
-    else if (full.rfind(LR"(\\)", 0) == 0)
-        wide = LR"(\\?\UNC\)" + full.substr(2);
-    else
-        wide = LR"(\\?\)" + full;
-    return true;
-}
-
-// A path as the user would write it, for messages.
-std::string shown(const std::wstring& path) {
-    if (path.rfind(LR"(\\?\UNC\)", 0) == 0) return utf8Of(LR"(\\)" + path.substr(8));
-    return utf8Of(path.rfind(LR"(\\?\)", 0) == 0 ? path.substr(4) : path);
 }
 
 std::wstring folderOf(const std::wstring& path) {
