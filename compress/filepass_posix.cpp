@@ -290,8 +290,9 @@ bool unchanged(const struct stat& now, const struct stat& then) {
 
 // Whether the file's times alone show every change made after `then` was taken. They do on
 // local file systems that keep fine times, unless the file changed so recently that a change
-// within the same tick of the clock would leave the times as they are. Elsewhere (FAT keeps
-// two seconds, exFAT and FUSE file systems may keep whole seconds) the content is read again.
+// within the same tick of the kernel's clock (a few milliseconds) would leave the times as
+// they are. Elsewhere (FAT keeps two seconds, exFAT and FUSE file systems may keep whole
+// seconds) the content is read again.
 bool timesShowEveryChange(int fd, const struct stat& then) {
     struct statfs fs {};
     if (::fstatfs(fd, &fs) != 0) return false;
@@ -307,8 +308,10 @@ bool timesShowEveryChange(int fd, const struct stat& then) {
     }
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    constexpr long kSafeSeconds = 2;
-    return now.tv_sec - then.st_ctim.tv_sec > kSafeSeconds;
+    constexpr std::int64_t kTicksApart = 100'000'000;  // nanoseconds: many ticks, at any HZ
+    const std::int64_t age = (std::int64_t{now.tv_sec} - then.st_ctim.tv_sec) * 1'000'000'000 +
+                             (now.tv_nsec - then.st_ctim.tv_nsec);
+    return age > kTicksApart;
 }
 
 // The inode flags (chattr) a new file can be given; immutable and append-only files are
@@ -380,8 +383,10 @@ struct Metadata {
 
 // Gives the new file everything of `original` that can be seen of a file: owner, group, every
 // mode bit, the access ACL and every other extended attribute exactly (and none the folder
-// made it inherit), and the inode flags. Returns a refusal, empty when all of it holds.
-std::string carryOver(int temp, const Metadata& original, const PassOptions& options) {
+// made it inherit), and the inode flags (which only the folder's flags can have changed).
+// Returns a refusal, empty when all of it holds.
+std::string carryOver(int temp, const Metadata& original, long folderFlags,
+                      const PassOptions& options) {
     const struct stat& want = original.status;
     struct stat have {};
     if (::fstat(temp, &have) != 0) return failure("the new page cannot be examined", errno);
@@ -423,7 +428,7 @@ std::string carryOver(int temp, const Metadata& original, const PassOptions& opt
     }
 
     const long wantFlags = original.flags & kCarriedFlags;
-    const long haveFlags = inodeFlags(temp);
+    const long haveFlags = wantFlags || folderFlags ? inodeFlags(temp) : 0;
     if ((haveFlags & kCarriedFlags) != wantFlags) {
         long flags = (haveFlags & ~kCarriedFlags) | wantFlags;
         if (systemCall(options, FaultPoint::CopyMetadata,
@@ -463,7 +468,7 @@ void removeLeftovers(int folder) {
     struct statx status {};
     if (::statx(folder, "", AT_EMPTY_PATH, STATX_INO | STATX_BTIME, &status) != 0) return;
     auto key = std::make_tuple(status.stx_dev_major, status.stx_dev_minor, status.stx_ino,
-                                     status.stx_btime.tv_sec, status.stx_btime.tv_nsec);
+                               status.stx_btime.tv_sec, status.stx_btime.tv_nsec);
     static std::mutex mutex;
     static std::set<decltype(key)> swept;
     {
@@ -564,7 +569,8 @@ PassResult compressAt(int folder, const std::string& name, bool linksRefused,
         result.error = failure("the file cannot be written", errno);
         return result;
     }
-    if (::geteuid() != 0 && ::geteuid() != status.st_uid) {
+    static const uid_t user = ::geteuid();
+    if (user != 0 && user != status.st_uid) {
         result.error = "it belongs to another user (user " + std::to_string(status.st_uid) +
                        "), and a new page could not be given that owner";
         return result;
@@ -642,7 +648,8 @@ PassResult compressAt(int folder, const std::string& name, bool linksRefused,
     struct stat written {};
     if (::fstat(temp.get(), &written) != 0 || written.st_size != writer.written())
         return fail("the compressed page on disk is not as long as what was written");
-    if (std::string refusal = carryOver(temp.get(), original, options); !refusal.empty())
+    if (std::string refusal = carryOver(temp.get(), original, folderFlags & kCarriedFlags, options);
+        !refusal.empty())
         return fail(refusal);
     // fsync rather than fdatasync: the new file's owner, mode and attributes must be on disk too.
     if (systemCall(options, FaultPoint::Sync, [&] { return ::fsync(temp.get()); }) != 0)
@@ -741,29 +748,43 @@ PassResult compressFile(const std::string& path, const PassOptions& options) {
 PassResult compressFileBelow(const std::string& root, const std::string& relative,
                              const PassOptions& options) {
     PassResult result;
-    Fd folder = openFolder(AT_FDCWD, root, 0);
-    if (!folder) {
-        result.error = folderRefusal(errno);
-        return result;
-    }
-    std::size_t start = 0;
-    for (std::size_t slash; (slash = relative.find('/', start)) != std::string::npos;
-         start = slash + 1) {
-        const std::string part = relative.substr(start, slash - start);
-        if (part.empty() || part == ".") continue;
-        Fd next = openFolder(folder.get(), part, O_NOFOLLOW);
-        if (!next) {
-            const int error = errno;
-            result.error = error == ELOOP || error == ENOTDIR
-                               ? "the folder " + part +
-                                     " on its way is no longer a folder (a symbolic link or a "
-                                     "file took its place)"
-                               : folderRefusal(error);
+    const auto slash = relative.find_last_of('/');
+    const std::string folderPath = slash == std::string::npos ? "" : relative.substr(0, slash);
+    // The files of a walk come folder by folder: the folder last opened on this thread is
+    // kept for the next file in it. It stays the folder the walk found, wherever it is moved.
+    thread_local struct {
+        std::string root, path;
+        Fd fd;
+    } last;
+    if (!last.fd || last.root != root || last.path != folderPath) {
+        last.fd.reset();
+        Fd folder = openFolder(AT_FDCWD, root, 0);
+        if (!folder) {
+            result.error = folderRefusal(errno);
             return result;
         }
-        folder = std::move(next);
+        for (std::size_t start = 0, end; start < folderPath.size(); start = end + 1) {
+            end = std::min(folderPath.find('/', start), folderPath.size());
+            const std::string part = folderPath.substr(start, end - start);
+            if (part.empty() || part == ".") continue;
+            Fd next = openFolder(folder.get(), part, O_NOFOLLOW);
+            if (!next) {
+                const int error = errno;
+                result.error = error == ELOOP || error == ENOTDIR
+                                   ? "the folder " + part +
+                                         " on its way is no longer a folder (a symbolic link or "
+                                         "a file took its place)"
+                                   : folderRefusal(error);
+                return result;
+            }
+            folder = std::move(next);
+        }
+        last.root = root;
+        last.path = folderPath;
+        last.fd = std::move(folder);
     }
-    return compressAt(folder.get(), relative.substr(start), true, options);
+    return compressAt(last.fd.get(), relative.substr(slash == std::string::npos ? 0 : slash + 1),
+                      true, options);
 }
 
 }  // namespace vellork

@@ -212,28 +212,35 @@ TEST_F(BatchTest, AStopRequestEndsTheBatchAfterTheFileInHand) {
 
 TEST_F(BatchTest, FilesChangedAfterAddingFailClearlyOrComeOutRight) {
     const std::string page = "<p>  a  </p>\r\n";
-    for (const char* name : {"deleted", "folder", "readonly", "linked", "target"})
+    for (const char* name : {"deleted", "folder", "readonly", "linked", "target", "hard"})
         add(dir.write(std::string(name) + ".html", page));
     std::filesystem::remove(dir.file("deleted.html"));
     std::filesystem::remove(dir.file("folder.html"));
     std::filesystem::create_directory(dir.file("folder.html"));
-    ::chmod(dir.file("readonly.html").c_str(), 0444);
+    ::chmod(dir.file("readonly.html").c_str(), 0464);  // writable by its group, not by its owner
+    ::chmod(dir.file("target.html").c_str(), 0444);
     std::filesystem::remove(dir.file("linked.html"));
-    std::filesystem::create_symlink("target.html", dir.file("linked.html"));
+    std::filesystem::create_symlink("hard.html", dir.file("linked.html"));
+    std::filesystem::create_hard_link(dir.file("hard.html"), dir.file("other-name.html"));
     batch.start();
 
-    // Rows, top first: target, linked, readonly, folder, deleted.
+    // Rows, top first: hard, target, linked, readonly, folder, deleted.
     EXPECT_EQ(row(list, 1).compressed, "12");
-    EXPECT_EQ(row(list, 2).compressed, "12");  // the link's target, already squeezed: unchanged
+    EXPECT_EQ(row(list, 1).tip,
+              "the file had 1 other name(s) (hard links), which keep the original content");
+    EXPECT_EQ(readFile(dir.file("other-name.html")), page);
+    EXPECT_EQ(row(list, 2).tip, "the file is read-only");
+    EXPECT_EQ(row(list, 3).compressed, "12");  // the link's target, already squeezed: unchanged
+    EXPECT_EQ(row(list, 3).tip, "");
     EXPECT_TRUE(std::filesystem::is_symlink(dir.file("linked.html")));
-    EXPECT_EQ(row(list, 3).tip, "the file is read-only");
-    EXPECT_EQ(row(list, 4).tip, "it is a folder, not a file");
-    EXPECT_EQ(row(list, 5).tip, "the file does not exist");
-    EXPECT_EQ(readFile(dir.file("readonly.html")), page);
-    EXPECT_EQ(readFile(dir.file("target.html")), "<p> a </p>\r\n");
+    EXPECT_EQ(row(list, 4).ratio, "14.29 %");
+    EXPECT_EQ(row(list, 5).tip, "it is a folder, not a file");
+    EXPECT_EQ(row(list, 6).tip, "the file does not exist");
+    EXPECT_EQ(readFile(dir.file("target.html")), page);
+    EXPECT_EQ(readFile(dir.file("hard.html")), "<p> a </p>\r\n");
     const QString message = host.messages.back().text;
-    EXPECT_TRUE(message.startsWith("3 of 5 files")) << message.toStdString();
-    for (const char* name : {"deleted.html", "folder.html", "readonly.html"})
+    EXPECT_TRUE(message.startsWith("3 of 6 files")) << message.toStdString();
+    for (const char* name : {"deleted.html", "folder.html", "target.html"})
         EXPECT_TRUE(message.contains(QString::fromStdString(dir.file(name)))) << name;
 }
 

@@ -1,14 +1,15 @@
+#include "pagecheck.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
 using vellork::testing::readFile;
+using vellork::testing::shell;
 using vellork::testing::TempDir;
 
 struct CliRun {
@@ -22,15 +23,13 @@ std::string quoted(const std::string& arg) {
     return q + "'";
 }
 
-// Runs vellork-cli in `dir`; `before` is shell put in front of it (limits, another user).
+// Runs vellork-cli in `dir`; `before` is put in front of it (a limit, another user).
 CliRun runCli(const TempDir& dir, const std::vector<std::string>& args,
-              const std::string& before = "", const std::string& output = "") {
+              const std::string& before = "", const std::string& output = ".out") {
     std::string command =
         "cd " + quoted(dir.path()) + " && " + before + " env LC_ALL=C " VELLORK_CLI;
     for (const auto& arg : args) command += " " + quoted(arg);
-    command += " >" + (output.empty() ? quoted(dir.file(".out")) : output) + " 2>" +
-               quoted(dir.file(".err"));
-    const int raw = std::system(command.c_str());
+    const int raw = std::system((command + " >" + output + " 2>.err").c_str());
     CliRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(dir.file(".out")),
                readFile(dir.file(".err"))};
     std::filesystem::remove(dir.file(".out"));
@@ -38,90 +37,95 @@ CliRun runCli(const TempDir& dir, const std::vector<std::string>& args,
     return run;
 }
 
+const std::string kAsNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+
 TEST(Cli, CompressesEachFileInOrderAndReportsItsFigures) {
     TempDir dir;
-    dir.write("a.html", std::string(1000, 'x').replace(0, 200, std::string(200, ' ')) + "\r\n");
+    dir.write("a.html", std::string(200, ' ') + std::string(800, 'x') + "\r\n");
     dir.write("-x.htm", "a\r\n\r\nb");
-    dir.write("good.HTML", "a  b");
-    CliRun run = runCli(dir, {"a.html", "missing.html", "--", "-x.htm", "good.HTML"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out,
-              "a.html\t1002\t19.96 %\t802\n-x.htm\t6\t33.33 %\t4\ngood.HTML\t4\t-25 %\t5\n");
-    EXPECT_EQ(run.err, "missing.html\tthe file does not exist\n");
-    EXPECT_EQ(readFile(dir.file("-x.htm")), "ab\r\n");
-    EXPECT_FALSE(std::filesystem::exists(dir.file("missing.html")));
-
-    // Many files at once still report in file order; -jN and -j N alike.
-    std::vector<std::string> args = {"-j4"};
-    std::string expected;
-    for (int i = 0; i < 20; ++i) {
-        const std::string name = "p" + std::to_string(i) + ".html";
-        dir.write(name, "a  b\r\n\r\n");
-        args.push_back(name);
-        expected += name + "\t8\t37.5 %\t5\n";
+    std::vector<std::string> args = {"-j4", "a.html", "missing.html", "--", "-x.htm"};
+    std::string expected = "a.html\t1002\t19.96 %\t802\n-x.htm\t6\t33.33 %\t4\n";
+    for (int i = 0; i < 200; ++i) {
+        args.push_back("p" + std::to_string(i) + ".HTML");
+        dir.write(args.back(), "a  b\r\n\r\n");
+        expected += args.back() + "\t8\t37.5 %\t5\n";
     }
-    run = runCli(dir, args);
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, expected);
-    EXPECT_EQ(readFile(dir.file("p19.html")), "a b\r\n");
-
-    // More jobs than file descriptors allow: fewer run at once, none fails for lack of them.
-    args[0] = "-j1024";
-    for (int i = 20; i < 200; ++i) {
-        args.push_back("p" + std::to_string(i) + ".html");
-        dir.write(args.back(), "x");
+    // Many files at once report in file order, -jN like -j N; and more jobs than there are
+    // file descriptors for run fewer at once, none failing for lack of them.
+    for (const std::string limit : {"", "ulimit -n 40 &&"}) {
+        const CliRun run = runCli(dir, args, limit);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, expected);
+        EXPECT_EQ(run.err, "missing.html\tthe file does not exist\n");
+        EXPECT_FALSE(std::filesystem::exists(dir.file("missing.html")));
+        args[0] = "-j1024";
+        expected = "a.html\t802\t0 %\t802\n-x.htm\t4\t0 %\t4\n";
+        for (int i = 0; i < 200; ++i) expected += "p" + std::to_string(i) + ".HTML\t5\t0 %\t5\n";
     }
-    run = runCli(dir, args, "ulimit -n 40 &&");
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(readFile(dir.file("p199.HTML")), "a b\r\n");
 }
 
-TEST(Cli, OneFileUnderManyNamesIsNeverWorkedOnTwiceAtOnce) {
-    // One large page under many names: hard links, a symbolic link, and a name given twice.
-    // Side by side, two passes over one file would find it changing under them.
+TEST(Cli, RefusesWhatItMustNotTouchAndSaysWhy) {
     TempDir dir;
-    std::string page, squeezed;
-    for (int i = 0; i < 100000; ++i) {
-        page += "  <td>\tcell  " + std::to_string(i) + "</td>\r\n";
-        squeezed += "<td>cell " + std::to_string(i) + "</td>";
+    const struct {
+        std::string setup, path, reason;
+        bool asNobody = false;
+    } cases[] = {
+        {"mkfifo pipe.html", "pipe.html", "it is a pipe, not a file"},
+        {"perl -MSocket -e 'socket(S,PF_UNIX,SOCK_STREAM,0); bind(S,pack_sockaddr_un(\"s.html\"))'",
+         "s.html", "it is a socket, not a file"},
+        {"true", "/dev/zero", "it is a device, not a file"},
+        {"mkdir folder.html", "folder.html", "it is a folder, not a file"},
+        {"ln -s gone.html broken.html", "broken.html",
+         "the symbolic link points to a file that does not exist"},
+        {"printf 'a  b' >ro.html && chmod 444 ro.html", "ro.html", "the file is read-only"},
+        {"printf '\\211PNG\\r\\n\\032\\n\\0\\0' >png.html", "png.html", vellork::kNotATextPage},
+        {"printf '\\376\\377\\116\\055' >utf16.html", "utf16.html", vellork::kNotATextPage},
+        {"printf 'a  b' >i.html && chattr +i i.html", "i.html",
+         "the file is immutable (chattr +i)"},
+        {"printf 'a  b' >a.html && chattr +a a.html", "a.html",
+         "the file is append-only (chattr +a)"},
+        {"mkdir ao && printf 'a  b' >ao/p.html && chattr +a ao", "ao/p.html",
+         "its folder is append-only (chattr +a), so the page cannot be replaced"},
+        {"mkdir shut && printf 'a  b' >shut/c.html && chown 65534 shut/c.html", "shut/c.html",
+         "its folder may not be written in, so the page cannot be replaced safely", true},
+        {"mkdir -m 777 open && printf 'a  b' >open/r.html && chmod 666 open/r.html", "open/r.html",
+         "it belongs to another user (user 0), and a new page could not be given that owner", true},
+        {"printf 'a  b' >open/g.html && chown 65534:0 open/g.html", "open/g.html",
+         "its group (0) cannot be kept by a new page: permission denied", true},
+    };
+    ::chmod(dir.path().c_str(), 0755);  // another user may come in
+    for (const bool asNobody : {false, true}) {
+        if (asNobody && ::geteuid() != 0) GTEST_SKIP() << "acting as another user needs root";
+        std::vector<std::string> args = {"--any-name"};
+        std::string expected;
+        for (const auto& c : cases) {
+            if (c.asNobody != asNobody || shell("cd '" + dir.path() + "' && " + c.setup) != 0)
+                continue;  // this file system or user cannot set it up
+            args.push_back(c.path);
+            expected += c.path + "\t" + c.reason + "\n";
+        }
+        const auto before = vellork::testing::contents(dir.path());
+        const CliRun run = runCli(dir, args, asNobody ? kAsNobody : "");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, expected);
+        EXPECT_EQ(vellork::testing::contents(dir.path()), before);  // byte for byte, nothing new
+        EXPECT_GE(args.size(), asNobody ? 4u : 10u);
     }
-    dir.write("a.html", page);
-    std::vector<std::string> args = {"-j", "8", "a.html", "a.html", "link.html"};
-    for (int i = 0; i < 5; ++i) {
-        const std::string name = "h" + std::to_string(i) + ".html";
-        ASSERT_EQ(::link(dir.file("a.html").c_str(), dir.file(name).c_str()), 0);
-        args.push_back(name);
-    }
-    std::filesystem::create_symlink("a.html", dir.file("link.html"));
-    const CliRun run = runCli(dir, args);
-    EXPECT_EQ(run.status, 0) << run.err;
-    // Each hard link is told that the other names keep the original, until the last one.
-    EXPECT_NE(run.err.find("a.html\tnote: the file had 5 other name(s) (hard links), which keep"),
-              std::string::npos)
-        << run.err;
-    for (const char* name : {"a.html", "h0.html", "h4.html"})
-        EXPECT_EQ(readFile(dir.file(name)), squeezed + "\r\n");
+    shell("chattr -R -ia '" + dir.path() + "'");
 }
 
 TEST(Cli, RecursiveWalkStaysInsideTheTreeAndReportsWhatItSkips) {
     TempDir dir;
-    std::filesystem::create_directories(dir.file("site/sub"));
-    std::filesystem::create_directories(dir.file("site/locked"));
-    std::filesystem::create_directories(dir.file("outside"));
-    dir.write("site/b.html", "b");
-    dir.write("site/a.HTM", "a");
-    dir.write("site/sub/c.htm", "c");
-    dir.write("site/locked/d.html", "d");
-    dir.write("site/notes.txt", "  keep  ");
-    dir.write("outside/passwd.html", "root:x:0:0  ");
-    std::filesystem::create_symlink("../outside/passwd.html", dir.file("site/planted.html"));
-    std::filesystem::create_directory_symlink("../outside", dir.file("site/linked"));
-    ::chmod(dir.file("site/locked").c_str(), 0);
+    shell("cd '" + dir.path() +
+          "' && mkdir -p site/sub site/locked out && printf b >site/b.html && printf a "
+          ">site/a.HTM && printf c >site/sub/c.htm && printf d >site/locked/d.html && printf "
+          "'  keep  ' >site/notes.txt && printf 'root:x:0:0  ' >out/pw.html && ln -s "
+          "../out/pw.html site/planted.html && ln -s ../out site/linked && chmod 0 site/locked");
     // Root reads any folder: the walk then runs as another user, who owns the tree.
-    const std::string asOther = ::geteuid() == 0
-                                    ? "chown -R 65534:65534 site && chmod 0755 . && setpriv "
-                                      "--reuid=65534 --regid=65534 --clear-groups"
-                                    : "";
+    const std::string asOther =
+        ::geteuid() == 0 ? "chown -R 65534:65534 site && chmod 755 . && " + kAsNobody : "";
     CliRun run = runCli(dir, {"-r", "site"}, asOther);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(
@@ -132,81 +136,73 @@ TEST(Cli, RecursiveWalkStaysInsideTheTreeAndReportsWhatItSkips) {
               "site/locked\tthe folder could not be read: permission denied\n"
               "site/planted.html\tskipped: a symbolic link inside a folder is not followed\n");
     EXPECT_EQ(readFile(dir.file("site/notes.txt")), "  keep  ");
-    EXPECT_EQ(readFile(dir.file("outside/passwd.html")), "root:x:0:0  ");
+    EXPECT_EQ(readFile(dir.file("out/pw.html")), "root:x:0:0  ");
     ::chmod(dir.file("site/locked").c_str(), 0755);
-
-    // Without -r a folder is refused like any other non-file.
-    run = runCli(dir, {"site"});
-    EXPECT_EQ(run.status, 1);
+    run = runCli(dir, {"site"});  // without -r a folder is refused like any other non-file
     EXPECT_EQ(run.err, "site\tit is a folder, not a file\n");
 }
 
-TEST(Cli, AwkwardPathsAndNamesKeepOneRecordPerFile) {
+TEST(Cli, OneFileUnderManyNamesIsNeverWorkedOnTwiceAtOnce) {
+    // Side by side, two passes over one file would find it changing under them.
     TempDir dir;
-    ASSERT_EQ(::mkfifo(dir.file("pipe.html").c_str(), 0644), 0);
-    std::filesystem::create_symlink("nowhere.html", dir.file("broken.html"));
-    const std::string odd =
-        "tab\there\nnew\\line\xe9.html";  // a TAB, a line feed, a backslash, Latin-1
-    const std::string utf8 = "caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac.html";
-    for (const std::string& name : {odd, utf8, std::string("with space.html")})
-        dir.write(name, "a  b");
-    dir.write("logo.png", "\x89PNG\r\n\x1a\n");
-    dir.write("logo.html", std::string("\x89PNG\r\n\x1a\n\0\0", 10));
-    std::string deep = dir.path();
-    for (int i = 0; i < 14; ++i) deep += "/" + std::string(200, 'd');
-    std::filesystem::create_directories(deep);
-    const std::string longPath = deep + "/long.html";
-    std::ofstream(longPath) << "a  b";
-    std::string tooLong = deep;  // past the system's limit on a path's length
-    while (tooLong.size() < 5000) tooLong += "/" + std::string(200, 'e');
-    tooLong += "/x.html";
-
-    CliRun run = runCli(dir, {"pipe.html", "/dev/zero", "broken.html", odd, utf8, "with space.html",
-                              "logo.png", "logo.html", longPath, tooLong});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(
-        run.err,
-        "pipe.html\tit is a pipe, not a file\n"
-        "/dev/zero\tnot an .html or .htm page; --any-name compresses it anyway\n"
-        "broken.html\tthe symbolic link points to a file that does not exist\n"
-        "logo.png\tnot an .html or .htm page; --any-name compresses it anyway\n"
-        "logo.html\tit is not a text page (it holds a NUL byte or starts with a UTF-16 or UTF-32 "
-        "byte-order mark)\n" +
-            tooLong + "\tits folder cannot be opened: the path is too long\n");
-    EXPECT_EQ(run.out, "tab\\there\\nnew\\\\line\\xe9.html\t4\t-25 %\t5\n" + utf8 +
-                           "\t4\t-25 %\t5\nwith space.html\t4\t-25 %\t5\n" + longPath +
-                           "\t4\t-25 %\t5\n");
-    EXPECT_EQ(readFile(dir.file("logo.png")), "\x89PNG\r\n\x1a\n");
-    EXPECT_EQ(readFile(longPath), "a b\r\n");
-
-    // For scripts: NUL-ended records with the path as it is; any name when asked for.
-    run = runCli(dir, {"-z", "--any-name", odd, "logo.png"});
+    std::string page, squeezed;
+    for (int i = 0; i < 100000; ++i) {
+        page += "  <td>\tcell  " + std::to_string(i) + "</td>\r\n";
+        squeezed += "<td>cell " + std::to_string(i) + "</td>";
+    }
+    dir.write("a.html", page);
+    shell("cd '" + dir.path() +
+          "' && ln -s a.html link.html && for i in 0 1 2 3 4; do ln a.html h$i.html; done");
+    const CliRun run = runCli(dir, {"-j", "8", "a.html", "a.html", "link.html", "h0.html",
+                                    "h1.html", "h2.html", "h3.html", "h4.html"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, odd + "\t5\t0 %\t5" + std::string(1, '\0') + "logo.png\t8\t12.5 %\t7" +
-                           std::string(1, '\0'));
+    // The other names of a hard-linked page keep the original, and the user is told so.
+    EXPECT_EQ(run.err.rfind("a.html\tnote: the file had 5 other name(s) (hard links), which keep "
+                            "the original content\n",
+                            0),
+              0u)
+        << run.err;
+    for (const char* name : {"a.html", "h0.html", "h4.html"})
+        EXPECT_EQ(readFile(dir.file(name)), squeezed + "\r\n");
 }
 
-TEST(Cli, AnswersUsageQuestionsAndFailsLoudly) {
+TEST(Cli, NamesUsageAndOutputFailures) {
     TempDir dir;
-    dir.write("p.html", "a");
+    const std::string odd = "tab\there\nnew\\line\xe9.html";  // TAB, line feed, backslash, Latin-1
+    for (const std::string& name : {odd, std::string("p.html"), std::string("logo.png")})
+        dir.write(name, "a  b");
+    std::string deep = dir.path(), tooLong;
+    for (int i = 0; i < 14; ++i) deep += "/" + std::string(200, 'd');
+    std::filesystem::create_directories(deep);
+    for (tooLong = deep; tooLong.size() < 5000;) tooLong += "/" + std::string(200, 'e');
+    dir.write(deep.substr(dir.path().size() + 1) + "/long.html", "a  b");
+    const std::string nul(1, '\0');
     const struct {
         std::vector<std::string> args;
         int status;
         std::string out, err;  // the start of each
     } cases[] = {
+        {{odd, "logo.png", deep + "/long.html", tooLong + "/x.html"},
+         1,
+         "tab\\there\\nnew\\\\line\\xe9.html\t4\t-25 %\t5\n" + deep + "/long.html\t4\t-25 %\t5\n",
+         "logo.png\tnot an .html or .htm page; --any-name compresses it anyway\n" + tooLong +
+             "/x.html\tits folder cannot be opened: the path is too long\n"},
+        {{"-z", "--any-name", odd, "logo.png"},
+         0,
+         odd + "\t5\t0 %\t5" + nul + "logo.png\t4\t-25 %\t5" + nul,
+         ""},
         {{}, 2, "", "vellork-cli: no file given"},
         {{"--frobnicate", "p.html"}, 2, "", "vellork-cli: unknown option '--frobnicate'"},
-        {{"-j", "0", "p.html"}, 2, "", "vellork-cli: -j takes a number of files from 1 to 1024"},
-        {{"-j0", "p.html"}, 2, "", "vellork-cli: -j takes"},
-        {{"--jobs=x", "p.html"}, 2, "", "vellork-cli: -j takes"},
+        {{"-j0", "p.html"}, 2, "", "vellork-cli: -j takes a number of files from 1 to 1024"},
         {{"-j", "-1", "p.html"}, 2, "", "vellork-cli: -j takes"},
+        {{"--jobs=x", "p.html"}, 2, "", "vellork-cli: -j takes"},
         {{"--help"}, 0, "Usage: vellork-cli", ""},
         {{"--version"}, 0, "vellork-cli ", ""},
-        {{"--jobs=2", "p.html"}, 0, "p.html\t1\t-200 %\t3\n", ""},
+        {{"--jobs=2", "p.html"}, 0, "p.html\t4\t-25 %\t5\n", ""},
     };
     for (const auto& c : cases) {
         const CliRun run = runCli(dir, c.args);
-        EXPECT_EQ(run.status, c.status) << c.args.size();
+        EXPECT_EQ(run.status, c.status) << c.err;
         EXPECT_EQ(run.out.rfind(c.out, 0), 0u) << run.out;
         EXPECT_EQ(run.err.rfind(c.err, 0), 0u) << run.err;
     }

@@ -6,9 +6,13 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QFile>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -37,7 +41,7 @@ public:
         bool yesNo;
     };
     std::vector<Asked> messages;
-    std::deque<Answer> answers;       // for Yes/No questions; No when the script runs out
+    std::deque<Answer> answers;           // for Yes/No questions; No when the script runs out
     std::deque<QStringList> fileAnswers;  // for the open dialog; cancelled when it runs out
     QString dialogTitle;
     QStringList dialogFilters;
@@ -254,6 +258,55 @@ TEST_F(WindowTest, AddFileClearListAndTheCountLabel) {
     click("Command4");
     click("Command4");  // on an empty list: nothing happens
     EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST(RealDialog, FilesFromTwoFoldersBecomeRowsWithTheirOwnPaths) {
+    // The real open dialog, answered as a user would: two names typed, one in a subfolder.
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("sub"));
+    dir.write("a.html", "aaaa");
+    dir.write("sub/one.html", "1");
+    dir.write("one.html", "a different file of that name");
+    vellork::QtDialogs real;
+    ScriptedShell shell;
+    Form1 window(real, shell);
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->windowTitle(), "Select Web Pages");
+        dialog->setDirectory(QString::fromStdString(dir.path()));
+        auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+        QApplication::setActiveWindow(dialog);
+        name->setFocus();
+        name->clear();
+        QTest::keyClicks(name, R"("a.html" "sub/one.html")");
+        dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open)->click();
+    });
+    window.findChild<QPushButton*>("Command1")->click();
+    auto& list = window.fileList();
+    ASSERT_EQ(list.count(), 2);
+    EXPECT_EQ(list.rowText(1), QString::fromStdString(dir.file("sub/one.html")));
+    EXPECT_EQ(list.rowText(2), QString::fromStdString(dir.file("a.html")));
+    EXPECT_EQ(list.data(list.index(0, 1)).toString(), "1");
+}
+
+TEST_F(WindowTest, NamesAreShownReadablyOrRefusedNeverMappedToAnotherFile) {
+    TempDir dir;
+    const std::string odd = dir.write("tab\there.html", "a  b");
+    dir.write("caf\xe9.html", "a  b");          // Latin-1: not text in a UTF-8 system
+    dir.write("caf\xef\xbf\xbd.html", "x  x");  // what its stand-in character would name
+    dialogs.fileAnswers.push_back(
+        {QFile::decodeName(odd.c_str()), QFile::decodeName(dir.file("caf\xe9.html").c_str())});
+    click("Command1");
+    ASSERT_EQ(window.fileList().count(), 1);
+    EXPECT_EQ(cell(1, 0), q(dir.path()) + "/tab\\there.html");
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::Warning);
+    EXPECT_TRUE(dialogs.messages[0].text.startsWith("These files were not added"));
+    click("Command3");
+    EXPECT_EQ(readFile(odd), "a b\r\n");
+    EXPECT_EQ(readFile(dir.file("caf\xef\xbf\xbd.html")), "x  x");
+    EXPECT_EQ(readFile(dir.file("caf\xe9.html")), "a  b");
 }
 
 TEST_F(WindowTest, DoubleClickOpensTheSelectedRowOnly) {

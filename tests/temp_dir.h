@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,23 +24,15 @@ public:
         path_ = pattern;
     }
     ~TempDir() {
-        std::error_code ec;
-        // Give back write permission first so a test's read-only folders can be removed.
-        for (auto& entry : std::filesystem::recursive_directory_iterator(path_, ec))
-            if (entry.is_directory(ec) && !entry.is_symlink(ec))
-                std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
-                                             std::filesystem::perm_options::add, ec);
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ec);
-        std::filesystem::remove_all(path_, ec);
+        // Write permission first, so that a test's read-only folders can be removed.
+        std::system(("chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'").c_str());
     }
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
     std::string write(const std::string& name, const std::string& content) const {
-        const std::string where = file(name);
-        std::ofstream(where, std::ios::binary) << content;
-        return where;
+        std::ofstream(file(name), std::ios::binary) << content;
+        return file(name);
     }
 
     // The names in the folder, sorted.
@@ -56,9 +49,8 @@ private:
 };
 
 inline std::string readFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
     std::stringstream text;
-    text << file.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 
@@ -66,6 +58,24 @@ inline struct stat statOf(const std::string& path) {
     struct stat st {};
     ::lstat(path.c_str(), &st);
     return st;
+}
+
+// Everything under a folder, by relative path: the content of each regular file, the kind of
+// anything else. Never follows a link, never reads a pipe or a device.
+inline std::map<std::string, std::string> contents(const std::string& folder) {
+    std::map<std::string, std::string> all;
+    for (auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        const auto type = entry.symlink_status().type();
+        all[entry.path().lexically_relative(folder).string()] =
+            type == std::filesystem::file_type::regular ? readFile(entry.path().string())
+                                                        : "kind " + std::to_string(int(type));
+    }
+    return all;
+}
+
+// Runs a shell command quietly; its exit status.
+inline int shell(const std::string& command) {
+    return std::system(("(" + command + ") >/dev/null 2>&1").c_str());
 }
 
 }  // namespace vellork::testing
