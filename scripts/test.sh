@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine, builds, and runs the whole test suite: every test on the
 # release build, every test again under AddressSanitizer and UndefinedBehaviorSanitizer,
-# the Debian package built, checked, installed, run and removed again (scripts/package-test.sh),
-# and a bounded fuzzing run of the squeeze (VELLORK_FUZZ_SECONDS, default 60).
+# the Windows programs cross-built with MinGW-w64 and tested under Wine, the Debian package
+# and the Windows zip built, checked, installed, run and removed again
+# (scripts/package-test.sh), and a bounded fuzzing run of the squeeze
+# (VELLORK_FUZZ_SECONDS, default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -15,7 +17,17 @@ cmake --preset asan >/dev/null
 cmake --build --preset asan --parallel "$(nproc)"
 ctest --preset asan --parallel "$(nproc)" --timeout 900
 
-echo "== the Debian package: built, checked, installed, run and removed again"
+echo "== the Windows programs, cross-built with MinGW-w64 and tested under Wine"
+cmake --preset windows >/dev/null
+cmake --build --preset windows --parallel "$(nproc)"
+if cmake/wine-run.sh "$PWD/build-win/wine" build-win/tests/transform_tests.exe \
+    --gtest_list_tests >/dev/null; then
+    ctest --preset windows --parallel "$(nproc)"
+else
+    echo "SKIPPED: Wine cannot start a Windows program on this machine, so the Windows tests did not run"
+fi
+
+echo "== the Debian package and the Windows zip: built, checked, installed, run and removed again"
 scripts/package-test.sh
 
 echo "== fuzzing the squeeze"

@@ -1,0 +1,51 @@
+#pragma once
+
+// What vellork-cli asks of the system it runs on: cli_posix.cpp and cli_win32.cpp answer.
+
+#include "filepass.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vellork::cli {
+
+// One file to compress: named on the command line, or found below a folder named there.
+struct Job {
+    std::string shown;     // the path as the user knows it
+    std::string root;      // the folder it was found under; empty when named itself
+    std::string relative;  // its path below that folder
+    std::string refusal;   // set when it is refused before any pass
+};
+
+struct WalkMessage {
+    std::string path, text;
+    bool failed;  // counts towards the exit status
+};
+
+// Shared by both systems, in cli.cpp.
+bool isPageName(const std::string& name);
+std::string lowercase(std::string text);
+
+// The command line in UTF-8, whatever the console's code page.
+std::vector<std::string> arguments(int argc, char** argv);
+// Standard output and error take the bytes as they are written (no line-end translation).
+void prepareOutput();
+
+bool isFolder(const std::string& path);
+std::string fileNameOf(const std::string& path);
+// Collects every page below `folder`, in sorted order, never following a link; what cannot
+// be read or is skipped is reported.
+void walkFolder(const std::string& folder, std::vector<Job>& jobs,
+                std::vector<WalkMessage>& messages);
+PassResult runJob(const Job& job);
+
+// How many passes may run at once within the system's limits on open files.
+unsigned jobsWithinSystemLimit(unsigned wanted);
+// The same for every name of one file (hard links, links, a name given twice).
+using FileIdentity = std::pair<std::uint64_t, std::uint64_t>;
+std::optional<FileIdentity> identityOf(const std::string& path);
+
+}  // namespace vellork::cli

@@ -1,0 +1,54 @@
+#!/bin/sh
+# wine-run.sh PREFIX PROGRAM.exe [ARGUMENT...]
+# Runs a Windows program under Wine with its exit status, headless and without Wine's chatter,
+# in the Wine prefix PREFIX. The prefix is made once (wineboot takes several seconds), under a
+# lock, since ctest starts several programs at the same time.
+set -eu
+prefix=$1
+shift
+case $prefix in
+/*) ;;
+*) prefix=$PWD/$prefix ;;
+esac
+export WINEPREFIX="$prefix" WINEDEBUG=-all
+# No Mono or Gecko: installing them would ask in a dialog, and no test needs them.
+export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
+
+first() {
+    for candidate in "$@"; do
+        if command -v "$candidate" >/dev/null 2>&1; then
+            echo "$candidate"
+            return
+        fi
+    done
+}
+wine=$(first wine64 /usr/lib/wine/wine64 wine)
+wineserver=$(first wineserver /usr/lib/wine/wineserver)
+if [ -z "$wine" ] || [ -z "$wineserver" ]; then
+    echo "wine-run.sh: Wine is not installed (Debian: wine wine64)" >&2
+    exit 127
+fi
+
+if [ ! -f "$prefix/.vellork-ready" ]; then
+    mkdir -p "$(dirname "$prefix")"
+    exec 9>"$prefix.lock"
+    flock 9
+    if [ ! -f "$prefix/.vellork-ready" ]; then
+        if ! "$wine" wineboot --init >"$prefix.log" 2>&1; then
+            echo "wine-run.sh: could not make the Wine prefix $prefix:" >&2
+            cat "$prefix.log" >&2
+            exit 1
+        fi
+        touch "$prefix/.vellork-ready"
+    fi
+    exec 9>&-
+fi
+
+# Wine's server and helper processes (services.exe, winedevice.exe, ...) outlive a program by
+# a few seconds. Started by a program, they would keep its output pipes open, and ctest would
+# wait for them after every test; started here with their output going nowhere, they stay
+# ready for the next program instead.
+if "$wineserver" -p5 </dev/null >/dev/null 2>&1; then
+    "$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
+fi
+exec "$wine" "$@"
