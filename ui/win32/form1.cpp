@@ -69,10 +69,6 @@ void pagesUnder(const std::wstring& folder, std::vector<std::wstring>& found,
 
 }  // namespace
 
-int Form1::commonControlsSetUps() {
-    return setUps;
-}
-
 int Form1::setUpsBeforeFirstControl() {
     return setUpsAtFirstControl;
 }
@@ -160,8 +156,8 @@ void Form1::buildControls() {
     makeControl(L"BUTTON", kCommand3, "Command3", design::kStart, WS_TABSTOP | BS_PUSHBUTTON);
     makeControl(PROGRESS_CLASSW, kProgressBar1, "ProgressBar1", "", 0);
     makeControl(L"BUTTON", kCommand4, "Command4", design::kClearList, WS_TABSTOP | BS_PUSHBUTTON);
-    makeControl(L"STATIC", kLabel1, "Label1", design::kCountCaption, SS_LEFT);
-    makeControl(L"STATIC", kLabel2, "Label2", "0", SS_LEFT);
+    makeControl(L"STATIC", kLabel1, "Label1", design::kCountCaption, SS_LEFTNOWORDWRAP);
+    makeControl(L"STATIC", kLabel2, "Label2", "0", SS_LEFTNOWORDWRAP);
     makeControl(L"BUTTON", kCheck1, "Check1", design::kOption, WS_TABSTOP | BS_CHECKBOX);
     HWND warning = makeControl(L"STATIC", kLabel3, "Label3", design::kWarning, SS_CENTER);
     ::SendMessageW(warning, WM_SETFONT, reinterpret_cast<WPARAM>(warningFont_), FALSE);

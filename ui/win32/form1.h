@@ -43,9 +43,7 @@ public:
     FileList& fileList() { return list_; }
     bool busy() const { return busy_; }
 
-    // How often the common controls were set up, and how often that came before the first
-    // control: both are 1 in a process that made one window.
-    static int commonControlsSetUps();
+    // How often the common controls had been set up when the process's first control was made.
     static int setUpsBeforeFirstControl();
 
     // Runs the window's messages until it closes; the program's main loop.
