@@ -100,6 +100,11 @@ TEST_F(Form1Test, TheWindowStandsAsDesignedOnVersion6OfTheCommonControls) {
     EXPECT_EQ(::GetWindowLongW(form.window(), GWL_STYLE) & (WS_MAXIMIZEBOX | WS_THICKFRAME), 0);
     EXPECT_EQ(ListView_GetColumnWidth(form.control(kListView1), 2), 120);
     EXPECT_EQ(text(kLabel2), L"0");
+    std::vector<int> order;  // Tab walks the children in the order they stand
+    for (HWND c = ::GetWindow(form.window(), GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT))
+        order.push_back(::GetDlgCtrlID(c));
+    EXPECT_EQ(order, (std::vector<int>{kListView1, kCommand1, kCommand3, kProgressBar1, kCommand4,
+                                       kLabel1, kLabel2, kCheck1, kLabel3, kImage1}));
     for (auto [answer, checked] :
          {std::pair(Dialogs::Answer::Yes, BST_CHECKED), {Dialogs::Answer::No, BST_UNCHECKED}}) {
         script.yesNo = answer;
@@ -117,6 +122,10 @@ TEST_F(Form1Test, AddCompressOpenAndTheGuardsOfABusyWindow) {
     EXPECT_EQ(rows(), (std::vector<std::string>{folder_ + "\\b.HTM", folder_ + "\\a.html"}));
     EXPECT_EQ(form.fileList().row(1)->size, "4");
     EXPECT_EQ(text(kLabel2), L"2");
+    wchar_t shown[64] = L"";
+    ListView_GetItemText(form.control(kListView1), 0, 1, shown, 64);
+    EXPECT_EQ(std::pair(ListView_GetItemCount(form.control(kListView1)), std::wstring(shown)),
+              std::pair(2, std::wstring(L"4")));
 
     // Commands and drops that arrive while the batch runs are turned away, whole.
     page("late.html", "x");
