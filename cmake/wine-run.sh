@@ -1,8 +1,9 @@
 #!/bin/sh
 # wine-run.sh PREFIX PROGRAM.exe [ARGUMENT...]
-# Runs a Windows program under Wine with its exit status, headless and without Wine's chatter,
-# in the Wine prefix PREFIX. The prefix is made once (wineboot takes several seconds), under a
-# lock, since ctest starts several programs at the same time.
+# Runs a Windows program under Wine with its exit status, headless (windows are made on Wine's
+# null display driver, never shown) and without Wine's chatter, in the Wine prefix PREFIX.
+# The prefix is made once (wineboot takes several seconds), under a lock, since ctest starts
+# several programs at the same time.
 set -eu
 prefix=$1
 shift
@@ -40,6 +41,19 @@ if [ ! -f "$prefix/.vellork-ready" ]; then
             exit 1
         fi
         touch "$prefix/.vellork-ready"
+    fi
+    exec 9>&-
+fi
+# The null display driver, so the window tests need no X server; and no debugger for a program
+# that crashes, so a crash ends the test at once instead of waiting in Wine's debugger.
+if [ ! -f "$prefix/.vellork-headless" ]; then
+    exec 9>"$prefix.lock"
+    flock 9
+    if [ ! -f "$prefix/.vellork-headless" ]; then
+        "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+        "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+            /v Debugger /d '' /f >/dev/null 2>&1
+        touch "$prefix/.vellork-headless"
     fi
     exec 9>&-
 fi

@@ -1,20 +1,14 @@
 #pragma once
 
 #include "filelist.h"
+#include "run.h"
 
 #include <QString>
 #include <QStringList>
 
-#include <string>
-
 namespace vellork {
 
-class YieldPacer;
-struct PassResult;
-
-enum class MessageIcon { Critical, Warning, Information };
-
-// What the batch needs from the window. The window supplies the Qt one; tests script their own.
+// What the batch needs from the Qt window, in Qt's text; tests script their own.
 class BatchHost {
 public:
     virtual ~BatchHost() = default;
@@ -32,27 +26,33 @@ public:
     virtual bool stopRequested() const = 0;
 };
 
-// "Start Compression >": compresses the file of every row, top to bottom, writing each row's
-// figures as it goes, and ends with a message that says how it went.
-class CompressionBatch {
+// "Start Compression >" for the Qt window: the toolkit-free CompressRun over the model's list,
+// with figures written in the user's decimal separator.
+class CompressionBatch : private CompressHost {
 public:
     CompressionBatch(FileListModel& list, BatchHost& host);
 
     // The button's click. Does nothing while a batch is already running.
     void start();
-    bool running() const { return running_; }
+    bool running() const { return run_.running(); }
 
-    // Longest list of failures the final message spells out; the rest are counted.
-    static constexpr int kListedFailures = 15;
+    static constexpr int kListedFailures = CompressRun::kListedFailures;
     static QString failureMessage(const QStringList& failures, int total);
 
 private:
-    void CompressFiles();
-    PassResult runPass(const std::string& path, YieldPacer& pacer);
+    void showMessage(MessageIcon icon, const std::string& text) override {
+        host_.showMessage(icon, QString::fromStdString(text));
+    }
+    void setProgressMaximum(int maximum) override { host_.setProgressMaximum(maximum); }
+    int progressMaximum() const override { return host_.progressMaximum(); }
+    void setProgressValue(int value) override { host_.setProgressValue(value); }
+    void yield() override { host_.yield(); }
+    void batchStarted() override { host_.batchStarted(); }
+    void batchFinished() override { host_.batchFinished(); }
+    bool stopRequested() const override { return host_.stopRequested(); }
 
-    FileListModel& list_;
     BatchHost& host_;
-    bool running_ = false;
+    CompressRun run_;
 };
 
 }  // namespace vellork

@@ -1,81 +1,52 @@
 #include "filelist.h"
 
+#include "design.h"
+
 namespace vellork {
 
-namespace {
-// A path as the list shows it: control characters (a TAB or a line feed in a name) would
-// break the row's line, so they appear as escapes; the row keeps the path itself.
-QString readableName(const QString& path) {
-    QString shown;
-    for (const QChar c : path) {
-        if (c == u'\t')
-            shown += QStringLiteral("\\t");
-        else if (c == u'\n')
-            shown += QStringLiteral("\\n");
-        else if (c == u'\r')
-            shown += QStringLiteral("\\r");
-        else if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QChar(u'0'));
+FileListModel::FileListModel(QObject* parent) : QAbstractTableModel(parent), selection_(this) {
+    // Rows that come or go are announced by this model's own operations around the change; a
+    // changed row may come from the batch, which works on the list directly.
+    rows_.onChange([this](int row, int column) {
+        if (row <= 0) return;
+        if (column == FileList::kTipColumn)
+            emit dataChanged(index(row - 1, 0), index(row - 1, ColumnCount - 1), {Qt::ToolTipRole});
         else
-            shown += c;
-    }
-    return shown;
+            emit dataChanged(index(row - 1, column), index(row - 1, column), {Qt::DisplayRole});
+    });
 }
-}  // namespace
-
-FileListModel::FileListModel(QObject* parent) : QAbstractTableModel(parent), selection_(this) {}
 
 int FileListModel::columnWidthTwips(int column) {
-    static constexpr int widths[ColumnCount] = {5901, 800, 1800, 1510};
-    return column >= 0 && column < ColumnCount ? widths[column] : 0;
+    return column >= 0 && column < ColumnCount ? design::kColumns[column].widthTwips : 0;
 }
 
 void FileListModel::setRowDecoration(const QVariant& decoration) {
     decoration_ = decoration;
-    if (!rows_.empty()) emit dataChanged(index(0, FileName), index(count() - 1, FileName));
+    if (count() > 0) emit dataChanged(index(0, FileName), index(count() - 1, FileName));
 }
 
 void FileListModel::insertAtTop(const QString& path) {
     beginInsertRows({}, 0, 0);
-    rows_.push_back(FileRow{path, {}, {}, {}, {}});
+    rows_.insertAtTop(path.toStdString());
     endInsertRows();
 }
 
 bool FileListModel::setColumn(int row, int column, const QString& text) {
-    if (!inRange(row)) return false;
-    FileRow& r = at(row);
-    switch (column) {
-        case Size:
-            r.size = text;
-            break;
-        case Ratio:
-            r.ratio = text;
-            break;
-        case CompressedSize:
-            r.compressedSize = text;
-            break;
-        default:
-            return false;  // the path is never changed
-    }
-    const QModelIndex changed = index(row - 1, column);
-    emit dataChanged(changed, changed, {Qt::DisplayRole});
-    return true;
+    return column != FileName && rows_.setColumn(row, column, text.toStdString());
 }
 
 bool FileListModel::setTip(int row, const QString& tip) {
-    if (!inRange(row)) return false;
-    at(row).tip = tip;
-    emit dataChanged(index(row - 1, 0), index(row - 1, ColumnCount - 1), {Qt::ToolTipRole});
-    return true;
+    return rows_.setTip(row, tip.toStdString());
 }
 
 std::optional<QString> FileListModel::rowText(int row) const {
-    if (!inRange(row)) return std::nullopt;
-    return at(row).path;
+    const std::optional<std::string> path = rows_.rowText(row);
+    if (!path) return std::nullopt;
+    return QString::fromStdString(*path);
 }
 
 void FileListModel::clear() {
-    if (rows_.empty()) return;
+    if (rows_.count() == 0) return;
     beginResetModel();
     rows_.clear();
     endResetModel();
@@ -97,24 +68,25 @@ int FileListModel::columnCount(const QModelIndex& parent) const {
 
 QVariant FileListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || !inRange(index.row() + 1)) return {};
-    const FileRow& r = at(index.row() + 1);
+    const FileRow& r = *rows_.row(index.row() + 1);
+    const auto text = [](const std::string& t) { return QString::fromStdString(t); };
     switch (role) {
         case Qt::DisplayRole:
             switch (index.column()) {
                 case FileName:
-                    return readableName(r.path);
+                    return text(readableName(r.path));
                 case Size:
-                    return r.size;
+                    return text(r.size);
                 case Ratio:
-                    return r.ratio;
+                    return text(r.ratio);
                 case CompressedSize:
-                    return r.compressedSize;
+                    return text(r.compressedSize);
             }
             return {};
         case Qt::DecorationRole:
             return index.column() == FileName ? decoration_ : QVariant();
         case Qt::ToolTipRole:
-            return r.tip.isEmpty() ? QVariant() : QVariant(r.tip);
+            return r.tip.empty() ? QVariant() : QVariant(text(r.tip));
         case Qt::TextAlignmentRole:
             return QVariant(Qt::AlignLeft | Qt::AlignVCenter);
     }
@@ -124,16 +96,8 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
 QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal) return {};
     if (role == Qt::DisplayRole) {
-        switch (section) {
-            case FileName:
-                return tr("File Name");
-            case Size:
-                return tr("Size");
-            case Ratio:
-                return tr("Compression Ratio %");
-            case CompressedSize:
-                return tr("Compressed Size");
-        }
+        if (section >= 0 && section < ColumnCount)
+            return QString::fromUtf8(design::kColumns[section].header);
     }
     if (role == Qt::TextAlignmentRole) return QVariant(Qt::AlignLeft | Qt::AlignVCenter);
     return {};

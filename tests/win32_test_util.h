@@ -93,11 +93,17 @@ protected:
     void SetUp() override {
         wchar_t temp[MAX_PATH];
         ::GetTempPathW(MAX_PATH, temp);
+        // Wine hands out process ids again soon, and a test that crashed leaves its folder: a
+        // name already taken is passed over.
         static int counter = 0;
-        const std::wstring name = std::wstring(temp) + L"vellork-test-" +
-                                  std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                                  std::to_wstring(++counter);
-        ASSERT_TRUE(::CreateDirectoryW(name.c_str(), nullptr));
+        std::wstring name;
+        bool made = false;
+        do {
+            name = std::wstring(temp) + L"vellork-test-" +
+                   std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+            made = ::CreateDirectoryW(name.c_str(), nullptr);
+        } while (!made && ::GetLastError() == ERROR_ALREADY_EXISTS);
+        ASSERT_TRUE(made);
         folder_ = narrow(name);
     }
     void TearDown() override { removeTree(longPath(folder_)); }

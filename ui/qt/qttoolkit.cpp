@@ -1,5 +1,7 @@
 #include "toolkit.h"
 
+#include "design.h"
+
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
@@ -9,7 +11,7 @@
 namespace vellork {
 
 QString programTitle() {
-    return QStringLiteral("Vellork");
+    return QString::fromUtf8(design::kTitle);
 }
 
 Dialogs::Answer QtDialogs::message(QWidget* parent, MessageIcon icon, const QString& text,

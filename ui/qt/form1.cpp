@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include "design.h"
 #include "pacer.h"
 
 #include <QCheckBox>
@@ -27,37 +28,18 @@ namespace vellork {
 
 namespace {
 
-// The window's design, in twips from the top-left corner of the client area, front to back:
-// among overlapping pictures, shapes and labels the earlier one is drawn over the later one.
-struct Placement {
-    const char* name;
-    int left, top, width, height;
-};
-constexpr Placement kDesign[] = {
-    {"Check1", 9360, 6960, 3495, 255},  // below and right of the client area, as designed
-    {"Command4", 1560, 5640, 1575, 375},   {"ProgressBar1", 120, 6120, 10095, 255},
-    {"Command3", 8280, 5640, 1935, 375},   {"Command1", 120, 5640, 1335, 375},
-    {"ListView1", 120, 2160, 10095, 3375}, {"Label3", 240, 1680, 9855, 255},
-    {"Image1", 120, 120, 9105, 1260},      {"Label2", 4920, 5745, 735, 255},
-    {"Label1", 3360, 5745, 1575, 255},     {"Shape1", 0, 0, 10455, 1455},
-    {"Shape2", 120, 1560, 10095, 495},
-};
-constexpr int kClientWidthTwips = 10410;
-constexpr int kClientHeightTwips = 6465;
+using design::pixels;
 
-// Tab index 0 upwards; labels and the progress bar hold an index but never take the focus.
-constexpr const char* kTabOrder[] = {"ListView1",    "Command1", "Command3",
-                                     "ProgressBar1", "Command4", "Label1",
-                                     "Label2",       "Check1",   "Label3"};
-
-// 15 twips to a device-independent pixel; Qt scales those on high-density screens.
-int pixels(int twips) {
-    return qRound(twips / 15.0);
+QColor color(design::Rgb rgb) {
+    return QColor(rgb.r, rgb.g, rgb.b);
 }
+const QColor kLightYellow = color(design::kLightYellow);
+const QColor kDarkRed = color(design::kDarkRed);
+const QColor kSilver = color(design::kSilver);
 
-const QColor kLightYellow(255, 255, 128);
-const QColor kDarkRed(192, 0, 0);
-const QColor kSilver(192, 192, 192);
+QString text(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 
 // Tahoma, or the closest sans-serif face of similar width where it is missing. Wine's free
 // Tahoma-compatible face is used when Debian's fonts-wine package provides it.
@@ -70,7 +52,7 @@ QFont tahoma(double points) {
     }();
     (void)loaded;
     QFont font;
-    font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans Condensed"),
+    font.setFamilies({text(design::kFontFace), QStringLiteral("DejaVu Sans Condensed"),
                       QStringLiteral("Liberation Sans Narrow"), QStringLiteral("DejaVu Sans")});
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(points);
@@ -82,12 +64,6 @@ QString fileSizeText(const QString& path) {
     return info.isFile() ? QString::number(info.size()) : QString();
 }
 
-bool isPageName(const QString& path) {
-    const QString suffix = QFileInfo(path).suffix();
-    return suffix.compare(QLatin1String("html"), Qt::CaseInsensitive) == 0 ||
-           suffix.compare(QLatin1String("htm"), Qt::CaseInsensitive) == 0;
-}
-
 // The pages that dropped paths bring: a dropped page itself, and every page under a dropped
 // folder in sorted order. Symbolic links inside a folder are passed over, so a drop never
 // reaches pages outside the folder the user chose. `goOn` is asked between entries and may
@@ -97,7 +73,7 @@ QStringList pagesIn(const QStringList& dropped, const std::function<bool()>& goO
     for (const QString& item : dropped) {
         const QString path = QDir::cleanPath(item);
         if (!QFileInfo(path).isDir()) {
-            if (isPageName(path)) pages << QDir::toNativeSeparators(path);
+            if (isPageName(path.toStdString())) pages << QDir::toNativeSeparators(path);
             continue;
         }
         QStringList found;
@@ -105,7 +81,7 @@ QStringList pagesIn(const QStringList& dropped, const std::function<bool()>& goO
                         QDirIterator::Subdirectories);
         while (it.hasNext() && goOn()) {
             const QString file = it.next();
-            if (isPageName(file)) found << QDir::toNativeSeparators(file);
+            if (isPageName(file.toStdString())) found << QDir::toNativeSeparators(file);
         }
         found.sort();
         pages += found;
@@ -178,10 +154,10 @@ Form1::Form1(Dialogs& dialogs, Shell& shell, QWidget* parent)
       shell_(shell) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(programTitle());
-    setFixedSize(pixels(kClientWidthTwips), pixels(kClientHeightTwips));
+    setFixedSize(pixels(design::kClientWidthTwips), pixels(design::kClientHeightTwips));
     // Controls that name no font of their own take the dialog font of the system the window
     // was designed on; Tahoma 8.25 pt stands closest to it.
-    setFont(tahoma(8.25));
+    setFont(tahoma(design::kFontPoints));
     buildControls();
     placeControls();
     connectCommands();
@@ -200,17 +176,15 @@ void Form1::buildControls() {
     shape2_ = new Shape(kLightYellow, standard.color(QPalette::WindowText), this);
     shape1_ = new Shape(standard.color(QPalette::Base), kSilver, this);
 
-    label1_ = new QLabel(tr("Total HTML File(s) :"), this);
+    label1_ = new QLabel(text(design::kCountCaption), this);
     label2_ = new QLabel(QStringLiteral("0"), this);
 
     image1_ = new QLabel(this);
     image1_->setPixmap(QPixmap(QStringLiteral(":/vellork/banner.png")));
     image1_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    label3_ = new QLabel(
-        tr("Please Take Backup of Your HTML File(s) in Another Folder, Before Compressing..."),
-        this);
-    label3_->setFont(tahoma(9));
+    label3_ = new QLabel(text(design::kWarning), this);
+    label3_->setFont(tahoma(design::kWarningPoints));
     label3_->setAlignment(Qt::AlignCenter);
     label3_->setAutoFillBackground(true);
     QPalette warning = label3_->palette();
@@ -222,8 +196,8 @@ void Form1::buildControls() {
     list_.setRowDecoration(rowPicture());
     listView1_->setModel(&list_);
     listView1_->setSelectionModel(list_.selection());
-    listView1_->setFont(tahoma(8.25));
-    listView1_->setToolTip(tr("Double Click the list to open HTML file"));
+    listView1_->setFont(tahoma(design::kFontPoints));
+    listView1_->setToolTip(text(design::kListTip));
     listView1_->setRootIsDecorated(false);
     listView1_->setItemsExpandable(false);
     listView1_->setUniformRowHeights(true);
@@ -241,11 +215,11 @@ void Form1::buildControls() {
     for (int column = 0; column < FileListModel::ColumnCount; ++column)
         header->resizeSection(column, pixels(FileListModel::columnWidthTwips(column)));
 
-    command1_ = new QPushButton(tr("Add File"), this);
-    command3_ = new QPushButton(tr("Start Compression >"), this);
-    command4_ = new QPushButton(tr("Clear List"), this);
+    command1_ = new QPushButton(text(design::kAddFile), this);
+    command3_ = new QPushButton(text(design::kStart), this);
+    command4_ = new QPushButton(text(design::kClearList), this);
     for (QPushButton* button : {command1_, command3_, command4_}) {
-        button->setFont(tahoma(8.25));
+        button->setFont(tahoma(design::kFontPoints));
         button->setAutoDefault(false);
         button->setDefault(false);
     }
@@ -255,7 +229,7 @@ void Form1::buildControls() {
     progressBar1_->setValue(0);
     progressBar1_->setTextVisible(false);
 
-    check1_ = new QCheckBox(tr("Use Enchanced Compression (NOT SAFE)"), this);
+    check1_ = new QCheckBox(text(design::kOption), this);
 
     for (QLabel* label : {label1_, label2_, label3_, image1_}) label->setFocusPolicy(Qt::NoFocus);
     progressBar1_->setFocusPolicy(Qt::NoFocus);
@@ -270,17 +244,15 @@ void Form1::placeControls() {
     };
     for (const auto& [name, widget] : controls) {
         widget->setObjectName(QLatin1String(name));
-        for (const Placement& p : kDesign)
-            if (qstrcmp(p.name, name) == 0)
-                widget->setGeometry(pixels(p.left), pixels(p.top), pixels(p.width),
-                                    pixels(p.height));
+        const design::Placement& p = design::placement(name);
+        widget->setGeometry(pixels(p.left), pixels(p.top), pixels(p.width), pixels(p.height));
     }
     // Raising from the back to the front leaves the first of the design on top.
     for (auto it = std::rbegin(controls); it != std::rend(controls); ++it) it->second->raise();
 
     QWidget* previous = nullptr;
-    for (int index = 0; index < static_cast<int>(std::size(kTabOrder)); ++index) {
-        QWidget* widget = findChild<QWidget*>(QLatin1String(kTabOrder[index]));
+    for (int index = 0; index < static_cast<int>(std::size(design::kTabOrder)); ++index) {
+        QWidget* widget = findChild<QWidget*>(QLatin1String(design::kTabOrder[index]));
         widget->setProperty("tabIndex", index);
         if (widget->focusPolicy() == Qt::NoFocus) continue;
         if (previous) setTabOrder(previous, widget);
@@ -303,7 +275,7 @@ void Form1::connectCommands() {
 void Form1::addFiles() {
     if (busy_) return;
     const QStringList chosen = dialogs_.openFiles(
-        this, tr("Select Web Pages"), {tr("HTML File(s) (*.html)"), tr("HTM File(s) (*.htm)")});
+        this, text(design::kOpenTitle), {tr("HTML File(s) (*.html)"), tr("HTM File(s) (*.htm)")});
     if (chosen.isEmpty()) return;
     addPaths(chosen);
 }
@@ -363,12 +335,8 @@ void Form1::clearList() {
 }
 
 void Form1::confirmOption(bool) {
-    const Dialogs::Answer answer = dialogs_.message(
-        this, MessageIcon::Warning,
-        tr("Enhanced Compression removes unecessary tags in the HTML file. This is not "
-           "recommended if you are using Scripts (Like ASP, JAVA, PHP). Only use this compression "
-           "for only HTML Files. Are you sure you want to continue?"),
-        true);
+    const Dialogs::Answer answer =
+        dialogs_.message(this, MessageIcon::Warning, text(design::kOptionQuestion), true);
     check1_->setChecked(answer == Dialogs::Answer::Yes);
 }
 
