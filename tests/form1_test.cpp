@@ -103,6 +103,11 @@ TEST_F(WindowTest, AddFilePutsReadableRowsOnTopAndClearListEmptiesTheList) {
     EXPECT_EQ(control("Label2")->property("text"), "4");
     add({"b.html"});
     EXPECT_EQ(control("Label2")->property("text"), "1");
+    // A long selection leaves the window its turns while the rows go in.
+    int rowsAtATurn = 0;
+    QTimer::singleShot(0, [&] { rowsAtATurn = window.fileList().count(); });
+    add(std::vector<std::string>(40000, "gone.html"));
+    EXPECT_GT(rowsAtATurn, 1);
 }
 
 TEST_F(WindowTest, TheRealDialogGivesFilesFromTwoFoldersWithTheirOwnPaths) {
@@ -113,7 +118,8 @@ TEST_F(WindowTest, TheRealDialogGivesFilesFromTwoFoldersWithTheirOwnPaths) {
     dir.write("one.html", "a different file of that name");
     QTimer::singleShot(0, [&] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        ASSERT_TRUE(dialog && dialog->windowTitle() == "Select Web Pages");
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->windowTitle(), "Select Web Pages");
         dialog->setDirectory(QString::fromStdString(dir.path()));
         QWidget* name = dialog->findChild<QWidget*>("fileNameEdit");
         QApplication::setActiveWindow(dialog);
@@ -123,8 +129,7 @@ TEST_F(WindowTest, TheRealDialogGivesFilesFromTwoFoldersWithTheirOwnPaths) {
     });
     realDialog = true;
     click("Command1");
-    EXPECT_EQ(window.fileList().count(), 2);
-    EXPECT_EQ(cell(1, 0) + " " + cell(1, 1) + " " + cell(2, 0),
+    EXPECT_EQ(cell(1, 0) + " " + cell(1, 1) + " " + cell(2, 0) + cell(3, 0),
               path("sub/one.html") + " 1 " + path("a.html"));
 }
 
@@ -173,15 +178,12 @@ TEST_F(WindowTest, AWholeUseFromAddFileToTheFinalMessage) {
                   tips[r - 1].isEmpty() ? "-25 % 5 " : "Failed Failed " + tips[r - 1]);
     EXPECT_TRUE(messages.last().startsWith("W: 3 of 6 files"));
 
-    // Over a row, the tip a user sees is the row's reason, or the list's own where there is none.
-    QStringList shown;
-    for (const int r : {0, 1}) {
-        const QPoint at = list->visualRect(list->model()->index(r, 2)).center();
-        QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
-        QApplication::sendEvent(list->viewport(), &help);
-        shown << QToolTip::text();
-    }
-    EXPECT_EQ(shown, QStringList({tips[0], "Double Click the list to open HTML file"}));
+    // The reason as the user sees it over the row.
+    const QPoint at = list->visualRect(list->model()->index(0, 2)).center();
+    QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(list->viewport(), &help);
+    EXPECT_EQ(QToolTip::text(), tips[0]);
+    EXPECT_EQ(list->toolTip(), "Double Click the list to open HTML file");
 }
 
 TEST_F(WindowTest, ClosingDuringABatchStopsItAfterTheFileInHand) {
@@ -219,23 +221,21 @@ TEST_F(WindowTest, RandomInputDuringABatchNeverBreaksIt) {
     });
     window.show();
     monkey.start(1);
-    for (const bool mayClose : {false, true}) {
+    for (closing = 0; closing <= 1; ++closing) {  // without close requests, then with
         for (int f = 0; f < 6; ++f) dir.write(std::to_string(f) + ".html", page);
         click("Command4");
         add({"0.html", "1.html", "2.html", "3.html", "4.html", "5.html"});
-        closing = mayClose;
         click("Command3");
-        EXPECT_LE(messages.size(), 1 + mayClose);  // a final message from each batch at most
-        std::string pages;                         // per file: C wholly compressed, U untouched
+        EXPECT_LE(messages.size(), 1 + closing);  // a final message from each batch at most
+        std::string pages;                        // per file: C wholly compressed, U untouched
         for (const std::string& name : dir.names())
             pages += readFile(dir.file(name)) == squeezed ? "C"
                      : readFile(dir.file(name)) == page   ? "U"
                                                           : "?";
         EXPECT_EQ(pages.size(), 6u);
-        EXPECT_EQ(pages.find_first_not_of(mayClose ? "CU" : "C"), std::string::npos) << pages;
+        EXPECT_EQ(pages.find_first_not_of(closing ? "CU" : "C"), std::string::npos) << pages;
     }
-    EXPECT_GT(actions, 50);
-    EXPECT_EQ(enabled, 0);
+    EXPECT_TRUE(actions > 50 && enabled == 0) << actions << " actions, " << enabled << " enabled";
 }
 
 }  // namespace
