@@ -19,7 +19,7 @@ TEST(Squeezer, EveryPathSqueezesTheEdgeCases) {
         {"a  \n  b", "a b\r\n"},              // a lone LF stays in its line, written as nothing
         {"\t  x", " x\r\n"},                  // tabs vanish, yet the trim stops at them
         {"a \t\r\n\t b", "a b\r\n"},          // and runs join across the bytes removed
-        {"x     y", "x y\r\n"},               // a run of spaces becomes one
+        {"a   \r\n   b     c", "ab c\r\n"},   // trailing and leading spaces go, a run becomes one
         {"a\r\n   \r\n\t\t\r\nb", "ab\r\n"},  // blank lines vanish
         {"", "\r\n"},
         {"caf\xc3\xa9 \x80\xff", "caf\xc3\xa9 \x80\xff\r\n"},  // other bytes pass unchanged
