@@ -135,7 +135,7 @@ TEST_F(WindowTest, TheRealDialogGivesFilesFromTwoFoldersWithTheirOwnPaths) {
 }
 
 TEST_F(WindowTest, DoubleClickOpensTheSelectedRowOnly) {
-    add({"a.html", "b.html"});  // gone meanwhile: the program shows nothing of its own
+    add({"a.html", "b.html"});  // not there: the program says nothing of its own either
     window.show();
     QWidget* view = list->viewport();
     const QPoint below(50, view->height() - 5),
@@ -187,7 +187,7 @@ TEST_F(WindowTest, AWholeUseFromAddFileToTheFinalMessage) {
     EXPECT_EQ(list->toolTip(), "Double Click the list to open HTML file");
 }
 
-TEST_F(WindowTest, ClosingDuringABatchStopsItAfterTheFileInHand) {
+TEST_F(WindowTest, ClosingDuringABatchStopsItAndClosesTheWindow) {
     for (const char* name : {"a.html", "b.html"}) dir.write(name, "a  b");
     add({"a.html", "b.html"});
     window.show();
