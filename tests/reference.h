@@ -5,30 +5,8 @@
 // then halve space pairs sweep by sweep. Every fast path is checked against it.
 
 #include <string>
-#include <vector>
 
 namespace vellork::reference {
-
-inline std::vector<std::string> readLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t at = 0;
-    while (at < text.size()) {  // end-of-file test before each line
-        std::string line;
-        while (at < text.size() && text[at] != '\r') line += text[at++];
-        if (at < text.size()) {
-            ++at;  // the CR
-            if (at < text.size() && text[at] == '\n') ++at;
-        }
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-inline std::string trimSpaces(const std::string& line) {
-    const auto first = line.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    return line.substr(first, line.find_last_not_of(' ') - first + 1);
-}
 
 inline std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
     std::string out;
@@ -40,9 +18,14 @@ inline std::string replaceAll(std::string text, const std::string& from, const s
 
 inline std::string squeeze(const std::string& page) {
     std::string working;
-    for (const std::string& line : readLines(page)) {
-        const std::string trimmed = trimSpaces(line);
-        if (!trimmed.empty()) working += trimmed;
+    for (std::size_t at = 0; at < page.size();) {  // end-of-file test before each line
+        std::size_t end = page.find('\r', at);
+        if (end == std::string::npos) end = page.size();
+        const std::string line = page.substr(at, end - at);
+        at = end + (page.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+        const std::size_t first = line.find_first_not_of(' ');
+        if (first != std::string::npos)  // a blank line adds nothing
+            working += line.substr(first, line.find_last_not_of(' ') - first + 1);
     }
     for (const char* gone : {"\r\n", "\r", "\n", "\t"}) working = replaceAll(working, gone, "");
     while (working.find("  ") != std::string::npos) working = replaceAll(working, "  ", " ");
