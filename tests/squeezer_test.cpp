@@ -1,8 +1,11 @@
 #include "reference.h"
 #include "squeeze_test_util.h"
-#include "temp_dir.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -50,8 +53,9 @@ TEST(Squeezer, EveryPathMatchesTheLiteralStepsWhereverThePageIsCut) {
          !ec && it != end && pages.size() < 20060; it.increment(ec))
         for (const char* lineEnd : {"\n", "\r\n", "\r"})
             if (it->path().extension() == ".html")
-                pages.push_back(
-                    vellork::reference::replaceAll(readFile(it->path()), "\n", lineEnd));
+                pages.push_back(vellork::reference::replaceAll(
+                    (std::ostringstream() << std::ifstream(it->path()).rdbuf()).str(), "\n",
+                    lineEnd));
     for (const auto& s : everySqueeze())
         for (const std::string& page : pages)
             ASSERT_EQ(squeezeCut(page, randomCuts(rng, page.size()), s.fresh), squeeze(page))
