@@ -7,32 +7,38 @@
 #include "reference.h"
 #include "win32_test_util.h"
 
-#include <gtest/gtest.h>
-
-#include <windows.h>
-
-#include <algorithm>
-#include <functional>
 #include <map>
-#include <random>
-#include <string>
-#include <vector>
+
+// Every flush the pass asks for goes through here, so a test sees what reached the disk: the
+// length of each file flushed, -1 for a folder.
+extern "C" BOOL(WINAPI* __imp_FlushFileBuffers)(HANDLE);
+BOOL(WINAPI* const systemFlush)(HANDLE) = __imp_FlushFileBuffers;
+static std::vector<std::int64_t> flushed;
+static BOOL WINAPI watchedFlush(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    ::GetFileInformationByHandle(file, &info);
+    flushed.push_back(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY
+                          ? -1
+                          : std::int64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow);
+    return systemFlush(file);
+}
+static const bool watching = [] {
+    DWORD was = 0;
+    ::VirtualProtect(&__imp_FlushFileBuffers, sizeof(void*), PAGE_READWRITE, &was);
+    __imp_FlushFileBuffers = watchedFlush;
+    return true;
+}();
 
 namespace {
 
-using vellork::compressFile;
-using vellork::FaultPoint;
-using vellork::PassOptions;
-using vellork::PassResult;
+using namespace vellork;
 using namespace vellork::testing;
+using FilePassWin32 = TempFolderTest;
 
-class FilePassWin32 : public TempFolderTest {};
-
-TEST_F(FilePassWin32, SqueezesThePageAndMeasuresBothSizes) {
-    std::mt19937 rng(11);
+TEST_F(FilePassWin32, SqueezesThePageKeepsItsAttributesAndMeasuresBothSizes) {
     std::string big;
-    while (big.size() < 300000)
-        big += "  <li>\titem " + std::to_string(rng() % 1000) + "  </li>\r\n";
+    for (int i = 0; big.size() < 300000; ++i)
+        big += "  <li>\titem " + std::to_string(i) + " </li>\r\n";
     const std::string deep = std::string(60, 'd') + "\\" + std::string(60, 'e') + "\\" +
                              std::string(60, 'f') + "\\" + std::string(60, 'g') + "\\long.html";
     ASSERT_GT(folder_.size() + deep.size(), MAX_PATH);
@@ -40,123 +46,84 @@ TEST_F(FilePassWin32, SqueezesThePageAndMeasuresBothSizes) {
         std::string name, content;
         std::size_t chunk;
         DWORD attributes;  // set before, and expected after
-        bool linked;       // a second name, which keeps the original content
     } cases[] = {
-        {"page.html", "  <p>a</p>  \r\n\r\n<b>x</b>", 1 << 18, 0, false},
-        {"lf.htm", "a  \n  b\r\n\t c   \r\n", 3, 0, false},
-        {"empty.html", "", 1 << 18, 0, false},
-        {"blank.html", "\r\n   \r\n\r\n", 1, 0, false},
-        {"big.html", big, 4096, 0, false},
-        {"caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac.html", "caf\xc3\xa9\r\n \x80\xff ", 2, 0, false},
-        {"hidden.html", "<i>  x  </i>\r\n", 1 << 18, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM,
-         false},
-        {deep, "a\r\nb", 1 << 18, 0, false},
-        {"sub/slashes.html", "x \r\n y", 1 << 18, 0, false},
-        {"linked.html", "a  \r\n  b", 1 << 18, 0, true},
+        {"page.html", "  <p>a</p>  \r\n\r\n<b>x</b>", 3, 0},
+        {"empty.html", "", 1 << 18, 0},
+        {"big.html", big, 4096, 0},
+        {"caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac.html", "caf\xc3\xa9\r\n \x80\xff ", 2, 0},
+        {"hidden.html", "<i>  x  </i>\r\n", 1 << 18, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+        {deep, "a\r\nb", 1 << 18, 0},
+        {"sub/slashes.html", "x \r\n y", 1 << 18, 0},  // as the user wrote it
+        {"linked.html", "a  \r\n  b", 1 << 18, 0},
     };
     int number = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         // Each page in a folder of its own, to see that nothing is left beside it.
-        std::string folder = folder_ + "\\" + std::to_string(++number), name = c.name;
-        std::replace(name.begin(), name.end(), '/', '\\');
-        ::CreateDirectoryW(longPath(folder).c_str(), nullptr);
-        for (std::size_t at; (at = name.find('\\')) != std::string::npos; name.erase(0, at + 1)) {
-            folder += "\\" + name.substr(0, at);
-            ::CreateDirectoryW(longPath(folder).c_str(), nullptr);
-        }
-        const std::string path = folder + "\\" + name;
+        const std::string given = folder_ + "\\" + std::to_string(++number) + "\\" + c.name;
+        std::string path = given;
+        std::replace(path.begin(), path.end(), '/', '\\');
         writeFile(path, c.content);
         ASSERT_TRUE(!c.attributes || ::SetFileAttributesW(longPath(path).c_str(), c.attributes));
-        const std::string other = folder + "\\other.html";
-        ASSERT_TRUE(!c.linked ||
+        const bool linked = c.name == "linked.html";
+        const std::string folder = path.substr(0, path.rfind('\\')),
+                          other = folder + "\\other.html";
+        ASSERT_TRUE(!linked ||
                     ::CreateHardLinkW(longPath(other).c_str(), longPath(path).c_str(), nullptr));
         PassOptions options;
         options.chunkSize = c.chunk;
-        // The pass is given the name as the user wrote it, separators and all.
-        const PassResult result =
-            compressFile(folder_ + "\\" + std::to_string(number) + "\\" + c.name, options);
-        const std::string expected = vellork::reference::squeeze(c.content);
+        flushed.clear();
+        const PassResult result = compressFile(given, options);
+        const std::string expected = reference::squeeze(c.content);
         ASSERT_TRUE(result.ok) << result.error;
-        EXPECT_EQ(result.sizeBefore, static_cast<std::int64_t>(c.content.size()));
-        EXPECT_EQ(result.sizeAfter, static_cast<std::int64_t>(expected.size()));
+        EXPECT_EQ(std::vector({result.sizeBefore, result.sizeAfter}),
+                  std::vector<std::int64_t>(
+                      {std::int64_t(c.content.size()), std::int64_t(expected.size())}));
         EXPECT_EQ(readFile(path), expected);
-        EXPECT_EQ(result.note, c.linked ? "the file had 1 other name(s) (hard links), which keep "
-                                          "the original content"
-                                        : "");
-        const std::vector<std::string> beside = c.linked
-                                                    ? std::vector<std::string>{name, "other.html"}
-                                                    : std::vector<std::string>{name};
-        EXPECT_EQ(namesIn(folder), beside);
-        EXPECT_EQ(readFile(c.linked ? other : path), c.linked ? c.content : expected);
         EXPECT_EQ(::GetFileAttributesW(longPath(path).c_str()) & c.attributes, c.attributes);
+        EXPECT_EQ(flushed, (std::vector<std::int64_t>{result.sizeAfter, -1}));
+        EXPECT_EQ(result.note, linked ? "the file had 1 other name(s) (hard links), which keep "
+                                        "the original content"
+                                      : "");
+        EXPECT_EQ(namesIn(folder).size(), linked ? 2u : 1u);
+        EXPECT_EQ(readFile(other), linked ? c.content : "<missing>");
     }
 }
 
 TEST_F(FilePassWin32, RefusesWhatItMustNotTouchAndSaysWhy) {
     const std::string kept = "<p>\r\n  kept  \r\n</p>";
-    std::vector<HANDLE> open;
-    const struct {
-        const char* what;
-        std::function<std::string()> make;  // gives the path to compress
-        std::string reason;
-    } cases[] = {
-        {"no name", [] { return std::string(); }, "no file name"},
-        {"missing", [&] { return folder_ + "\\missing.html"; }, "does not exist"},
-        {"missing folder", [&] { return folder_ + "\\no\\such.html"; }, "does not exist"},
-        {"not UTF-8", [&] { return folder_ + "\\\xff.html"; }, "not valid UTF-8"},
-        {"folder",
-         [&] {
-             ::CreateDirectoryW(longPath(folder_ + "\\dir.html").c_str(), nullptr);
-             return folder_ + "\\dir.html";
-         },
-         "folder"},
-        {"device", [] { return std::string("NUL"); }, "not a regular file"},
-        {"read-only",
-         [&] {
-             const std::string path = page("ro.html", kept);
-             ::SetFileAttributesW(longPath(path).c_str(), FILE_ATTRIBUTE_READONLY);
-             return path;
-         },
-         "the file is read-only"},
-        {"NUL byte past the first chunk",
-         [&] { return page("late-nul.html", kept + std::string(100, ' ') + '\0' + "x"); },
-         vellork::kNotATextPage},
-        {"UTF-16 mark", [&] { return page("utf16.html", "\xff\xfe\x3c\x4e"); },
-         vellork::kNotATextPage},
-        {"UTF-32 mark", [&] { return page("utf32.html", std::string("\0\0\xfe\xff", 4)); },
-         vellork::kNotATextPage},
-        {"open for writing elsewhere",
-         [&] {
-             const std::string path = page("busy.html", kept);
-             open.push_back(::CreateFileW(longPath(path).c_str(), GENERIC_WRITE,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, 0, nullptr));
-             return path;
-         },
-         "another program is using the file"},
+    ::CreateDirectoryW(longPath(folder_ + "\\dir.html").c_str(), nullptr);
+    ::SetFileAttributesW(longPath(page("ro.html", kept)).c_str(), FILE_ATTRIBUTE_READONLY);
+    page("late-nul.html", kept + std::string(100, ' ') + '\0' + "x");
+    page("utf16.html", "\xff\xfe\x3c\x4e");
+    HANDLE busy =
+        ::CreateFileW(longPath(page("busy.html", kept)).c_str(), GENERIC_WRITE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    const std::vector<std::string> names = namesIn(folder_);
+    const std::pair<std::string, std::string> cases[] = {
+        {"missing.html", "does not exist"},   {"no\\such.html", "does not exist"},
+        {"\xff.html", "not valid UTF-8"},     {"dir.html", "folder"},
+        {"ro.html", "the file is read-only"}, {"late-nul.html", kNotATextPage},
+        {"utf16.html", kNotATextPage},        {"busy.html", "another program is using the file"},
+        {"NUL", "not a regular file"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        const std::string path = c.make();
-        const std::vector<std::string> names = namesIn(folder_);
-        const std::string before = path.empty() || path == "NUL" ? "" : readFile(path);
+    for (const auto& [name, reason] : cases) {
+        SCOPED_TRACE(name);
+        const std::string path = name == "NUL" ? name : folder_ + "\\" + name;
+        const std::string before = readFile(path);
         PassOptions options;
-        options.chunkSize = c.reason == vellork::kNotATextPage ? 1 : 16;
+        options.chunkSize = 1;
         const PassResult result = compressFile(path, options);
         EXPECT_FALSE(result.ok);
-        EXPECT_NE(result.error.find(c.reason), std::string::npos) << result.error;
+        EXPECT_NE(result.error.find(reason), std::string::npos) << result.error;
         EXPECT_EQ(namesIn(folder_), names);
-        if (!before.empty()) {
-            EXPECT_EQ(readFile(path), before);
-        }
+        EXPECT_EQ(readFile(path), before);
     }
-    for (HANDLE handle : open) ::CloseHandle(handle);
+    ::CloseHandle(busy);
 }
 
 TEST_F(FilePassWin32, EveryFailingStepLeavesTheOriginalAndNothingBesideIt) {
-    const std::string content =
-        "<ul>\r\n" + std::string(6, ' ') + "<li>one</li>\r\n\t<li>two</li>\r\n</ul>";
+    const std::string content = "<ul>\r\n      <li>one</li>\r\n\t<li>two</li>\r\n</ul>";
     const std::string path = page("page.html", content);
     PassOptions options;
     options.chunkSize = 8;
@@ -196,8 +163,7 @@ TEST_F(FilePassWin32, HoldsOffWritersAndNoticesAChangeBeforeTheSwap) {
         HANDLE writer =
             ::CreateFileW(longPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                           nullptr, OPEN_EXISTING, 0, nullptr);
-        lockedOut = writer == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
-        if (writer != INVALID_HANDLE_VALUE) ::CloseHandle(writer);
+        lockedOut = writer == INVALID_HANDLE_VALUE ? ::GetLastError() : (::CloseHandle(writer), 0);
     };
     // The last moment before the swap at which a test can step in: the original is closed.
     options.fault = [&](FaultPoint point) {
@@ -213,60 +179,37 @@ TEST_F(FilePassWin32, HoldsOffWritersAndNoticesAChangeBeforeTheSwap) {
     EXPECT_EQ(namesIn(folder_), std::vector<std::string>{"page.html"});
 }
 
-// The child's side of the kill test: compresses a page and stops dead in the middle of writing.
-int hangInPass(const std::string& path, const std::string& eventName) {
-    HANDLE started = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, wide(eventName).c_str());
-    PassOptions options;
-    options.chunkSize = 4096;
-    options.tick = [&] {
-        ::SetEvent(started);
-        ::Sleep(INFINITE);
-    };
-    compressFile(path, options);
-    return 1;
-}
-
 TEST_F(FilePassWin32, AKilledPassLeavesTheOriginalAndNoTemporaryFile) {
     const std::string content(1 << 20, 'x');
     const std::string path = page("page.html", content);
-    const std::string eventName = "vellork-kill-test-" + std::to_string(::GetCurrentProcessId());
-    HANDLE started = ::CreateEventW(nullptr, TRUE, FALSE, wide(eventName).c_str());
-    wchar_t self[MAX_PATH];
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(self) + L"\" --hang-in-pass \"" + wide(path) +
-                           L"\" " + wide(eventName);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION child{};
-    ASSERT_TRUE(::CreateProcessW(self, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                 &startup, &child));
-    const bool hung = ::WaitForSingleObject(started, 60000) == WAIT_OBJECT_0;
-    const std::vector<std::string> during = namesIn(folder_);
-    ::TerminateProcess(child.hProcess, 9);
-    ::WaitForSingleObject(child.hProcess, INFINITE);
-    ::CloseHandle(child.hThread);
-    ::CloseHandle(child.hProcess);
+    const std::string event = "vellork-kill-test-" + std::to_string(::GetCurrentProcessId());
+    HANDLE started = ::CreateEventW(nullptr, TRUE, FALSE, wide(event).c_str());
+    bool hung = false;
+    std::size_t during = 0;
+    runChild("filepass_win32_tests.exe", {"--hang-in-pass", path, event}, folder_,
+             [&](HANDLE child) {
+                 hung = ::WaitForSingleObject(started, 60000) == WAIT_OBJECT_0;
+                 during = namesIn(folder_).size();
+                 ::TerminateProcess(child, 9);
+             });
     ::CloseHandle(started);
     ASSERT_TRUE(hung) << "the child never reached the middle of its pass";
-    EXPECT_EQ(during.size(), 2u) << "the temporary file should exist while it is written";
+    EXPECT_EQ(during, 2u) << "the temporary file should exist while it is written";
     EXPECT_EQ(readFile(path), content);
     EXPECT_EQ(namesIn(folder_), std::vector<std::string>{"page.html"});
 }
 
-TEST_F(FilePassWin32, KeepsNamedStreamsWhereTheFileSystemHasThem) {
-    const std::string path = page("page.html", "a \r\n b");
-    writeFile(path + ":origin", "saved from the web");
-    if (namesIn(folder_).size() != 1)
-        GTEST_SKIP() << "no named streams here (Wine makes a file called page.html:origin)";
-    ASSERT_TRUE(compressFile(path).ok);
-    EXPECT_EQ(readFile(path), "a b\r\n");
-    EXPECT_EQ(readFile(path + ":origin"), "saved from the web");
-}
-
 }  // namespace
 
+// The child's side of the kill test: stops dead in the middle of writing.
 int main(int argc, char** argv) {
-    if (argc == 4 && std::string(argv[1]) == "--hang-in-pass") return hangInPass(argv[2], argv[3]);
+    if (argc == 4 && std::string(argv[1]) == "--hang-in-pass") {
+        HANDLE started = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, wide(argv[3]).c_str());
+        PassOptions options;
+        options.chunkSize = 4096;
+        options.tick = [&] { ::SetEvent(started), ::Sleep(INFINITE); };
+        return compressFile(argv[2], options), 1;
+    }
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
