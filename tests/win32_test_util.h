@@ -8,11 +8,15 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace vellork::testing {
+
+namespace fs = std::filesystem;
 
 inline std::wstring wide(const std::string& text) {
     std::wstring out(text.size(), L'\0');
@@ -21,15 +25,13 @@ inline std::wstring wide(const std::string& text) {
     return out;
 }
 
-inline std::string narrow(const std::wstring& text) {
-    std::string out(text.size() * 3, '\0');
-    out.resize(::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                     out.data(), static_cast<int>(out.size()), nullptr, nullptr));
-    return out;
+inline std::string utf8(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
 }
 
 // Every path the tests touch themselves goes through the \\?\ prefix, so long ones work too.
-inline std::wstring longPath(const std::string& path) {
+inline fs::path longPath(const std::string& path) {
     return L"\\\\?\\" + wide(path);
 }
 
@@ -37,49 +39,36 @@ inline std::wstring longPath(const std::string& path) {
 inline void writeFile(const std::string& path, const std::string& content) {
     for (auto at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
         ::CreateDirectoryW(longPath(path.substr(0, at)).c_str(), nullptr);
-    HANDLE file = ::CreateFileW(longPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
-    DWORD written = 0;
     EXPECT_TRUE(
-        ::WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
-    ::CloseHandle(file);
+        std::ofstream(longPath(path), std::ios::binary).write(content.data(), content.size()))
+        << path;
 }
 
 inline std::string readFile(const std::string& path) {
-    HANDLE file = ::CreateFileW(longPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return "<missing>";
-    std::string content;
-    char buffer[65536];
-    for (DWORD got = 0; ::ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got;)
-        content.append(buffer, got);
-    ::CloseHandle(file);
-    return content;
+    std::ifstream in(longPath(path), std::ios::binary);
+    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
 }
 
 // Calls back with each name in the folder but . and ..; gives them sorted.
-inline std::vector<std::string> namesIn(
-    const std::string& folder, const std::function<void(const WIN32_FIND_DATAW&)>& each = {}) {
+inline std::vector<std::string> namesIn(const std::string& folder,
+                                        const std::function<void(const std::string&)>& each = {}) {
     std::vector<std::string> names;
     WIN32_FIND_DATAW entry;
-    HANDLE search = ::FindFirstFileW((longPath(folder) + L"\\*").c_str(), &entry);
+    HANDLE search = ::FindFirstFileW((longPath(folder) / L"*").c_str(), &entry);
     for (bool more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(search, &entry))
         if (std::wstring(entry.cFileName) != L"." && std::wstring(entry.cFileName) != L"..") {
-            names.push_back(narrow(entry.cFileName));
-            if (each) each(entry);
+            names.push_back(utf8(entry.cFileName));
+            if (each) each(folder + "\\" + names.back());
         }
-    if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
+    ::FindClose(search);
     std::sort(names.begin(), names.end());
     return names;
 }
 
 inline void removeTree(const std::string& path) {
-    namesIn(path, [&](const WIN32_FIND_DATAW& entry) {
-        const std::string full = path + "\\" + narrow(entry.cFileName);
-        ::SetFileAttributesW(longPath(full).c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) removeTree(full);
-        ::DeleteFileW(longPath(full).c_str());
+    namesIn(path, [](const std::string& inside) {
+        ::SetFileAttributesW(longPath(inside).c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (!::DeleteFileW(longPath(inside).c_str())) removeTree(inside);
     });
     ::RemoveDirectoryW(longPath(path).c_str());
 }
@@ -89,27 +78,26 @@ struct ChildRun {
     std::string out, err;
 };
 
-// Runs a program from this test's folder with the arguments as Windows passes them; `meanwhile`
-// gets the running process, and whatever it does the child is waited for.
+// Runs a program that stands beside this one, in `folder`, with the arguments as Windows passes
+// them; `meanwhile` gets the running process, and whatever it does the child is waited for.
 inline ChildRun runChild(const std::string& program, const std::vector<std::string>& args,
                          const std::string& folder,
                          const std::function<void(HANDLE)>& meanwhile = {}) {
     wchar_t self[MAX_PATH];
-    std::wstring exe(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH));
-    exe = exe.substr(0, exe.find_last_of(L'\\') + 1) + wide(program);
+    const std::wstring exe =
+        fs::path(std::wstring(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH)))
+            .replace_filename(wide(program))
+            .wstring();
     std::wstring command = L"\"" + exe + L"\"";
     for (const std::string& arg : args) command += L" \"" + wide(arg) + L"\"";
     SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
-    const std::string outPath = folder + ".out", errPath = folder + ".err";  // beside the folder
-    auto capture = [&](const std::string& path) {
-        return ::CreateFileW(wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited,
-                             CREATE_ALWAYS, 0, nullptr);
-    };
+    const std::string captured[] = {folder + ".out", folder + ".err"};  // beside the folder
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = capture(outPath);
-    startup.hStdError = capture(errPath);
+    for (HANDLE* to : {&startup.hStdOutput, &startup.hStdError})
+        *to = ::CreateFileW(wide(captured[to != &startup.hStdOutput]).c_str(), GENERIC_WRITE,
+                            FILE_SHARE_READ, &inherited, CREATE_ALWAYS, 0, nullptr);
     PROCESS_INFORMATION child{};
     ChildRun result;
     if (::CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
@@ -117,13 +105,11 @@ inline ChildRun runChild(const std::string& program, const std::vector<std::stri
         if (meanwhile) meanwhile(child.hProcess);
         ::WaitForSingleObject(child.hProcess, INFINITE);
         ::GetExitCodeProcess(child.hProcess, &result.status);
-        ::CloseHandle(child.hThread);
-        ::CloseHandle(child.hProcess);
+        ::CloseHandle(child.hThread), ::CloseHandle(child.hProcess);
     }
-    ::CloseHandle(startup.hStdOutput);
-    ::CloseHandle(startup.hStdError);
-    result.out = readFile(outPath), result.err = readFile(errPath);
-    ::DeleteFileW(wide(outPath).c_str()), ::DeleteFileW(wide(errPath).c_str());
+    ::CloseHandle(startup.hStdOutput), ::CloseHandle(startup.hStdError);
+    result.out = readFile(captured[0]), result.err = readFile(captured[1]);
+    for (const std::string& path : captured) ::DeleteFileW(wide(path).c_str());
     return result;
 }
 
@@ -132,10 +118,10 @@ inline ChildRun runChild(const std::string& program, const std::vector<std::stri
 class TempFolderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        wchar_t temp[MAX_PATH];
-        std::string base = narrow(std::wstring(temp, ::GetTempPathW(MAX_PATH, temp))) +
-                           "vellork-test-" + std::to_string(::GetCurrentProcessId()) + "-";
         static int counter = 0;
+        const std::string base =
+            utf8(fs::temp_directory_path() /
+                 ("vellork-test-" + std::to_string(::GetCurrentProcessId()) + "-"));
         bool made = false;
         do
             made = ::CreateDirectoryW(wide(folder_ = base + std::to_string(++counter)).c_str(),
