@@ -8,8 +8,7 @@ namespace {
 
 using namespace vellork::testing;
 
-class CliWin32 : public TempFolderTest {
-protected:
+struct CliWin32 : TempFolderTest {
     ChildRun cli(const std::vector<std::string>& args) {
         return runChild(VELLORK_CLI_FROM_TESTS, args, folder_);
     }

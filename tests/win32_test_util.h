@@ -84,10 +84,8 @@ inline ChildRun runChild(const std::string& program, const std::vector<std::stri
                          const std::string& folder,
                          const std::function<void(HANDLE)>& meanwhile = {}) {
     wchar_t self[MAX_PATH];
-    const std::wstring exe =
-        fs::path(std::wstring(self, ::GetModuleFileNameW(nullptr, self, MAX_PATH)))
-            .replace_filename(wide(program))
-            .wstring();
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring exe = fs::path(self).replace_filename(wide(program)).wstring();
     std::wstring command = L"\"" + exe + L"\"";
     for (const std::string& arg : args) command += L" \"" + wide(arg) + L"\"";
     SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
@@ -109,25 +107,21 @@ inline ChildRun runChild(const std::string& program, const std::vector<std::stri
     }
     ::CloseHandle(startup.hStdOutput), ::CloseHandle(startup.hStdError);
     result.out = readFile(captured[0]), result.err = readFile(captured[1]);
-    for (const std::string& path : captured) ::DeleteFileW(wide(path).c_str());
+    ::DeleteFileW(wide(captured[0]).c_str()), ::DeleteFileW(wide(captured[1]).c_str());
     return result;
 }
 
-// A fresh folder per test, removed afterwards. Wine hands out process ids again soon, and a test
-// that crashed leaves its folder: a name already taken is passed over.
+// A fresh folder per test, removed afterwards. Wine hands out process ids again soon, so one that
+// a crashed test left behind goes first.
 class TempFolderTest : public ::testing::Test {
 protected:
     void SetUp() override {
         static int counter = 0;
-        const std::string base =
-            utf8(fs::temp_directory_path() /
-                 ("vellork-test-" + std::to_string(::GetCurrentProcessId()) + "-"));
-        bool made = false;
-        do
-            made = ::CreateDirectoryW(wide(folder_ = base + std::to_string(++counter)).c_str(),
-                                      nullptr);
-        while (!made && ::GetLastError() == ERROR_ALREADY_EXISTS);
-        ASSERT_TRUE(made) << folder_;
+        folder_ = utf8(fs::temp_directory_path() /
+                       ("vellork-test-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                        std::to_string(++counter)));
+        removeTree(folder_);
+        ASSERT_TRUE(::CreateDirectoryW(wide(folder_).c_str(), nullptr)) << folder_;
     }
     void TearDown() override { removeTree(folder_); }
 
