@@ -59,8 +59,7 @@ TEST_F(FilePassWin32, SqueezesThePageKeepsItsAttributesAndMeasuresBothSizes) {
         const bool linked = name == "linked.html";
         const std::string folder = path.substr(0, path.rfind('\\')), other = folder + "\\o.html";
         if (linked) ::CreateHardLinkW(longPath(other).c_str(), longPath(path).c_str(), nullptr);
-        PassOptions options;
-        options.chunkSize = 7;
+        const PassOptions options{.tick = {}, .chunkSize = 7, .fault = {}};
         flushed.clear();
         const PassResult result = compressFile(given, options);
         const std::string expected = reference::squeeze(content);
@@ -97,9 +96,7 @@ TEST_F(FilePassWin32, RefusesWhatItMustNotTouchAndSaysWhy) {
         SCOPED_TRACE(name);
         const std::string path = name == "NUL" ? name : folder_ + "\\" + name,
                           before = readFile(path);
-        PassOptions options;
-        options.chunkSize = 1;
-        const PassResult result = compressFile(path, options);
+        const PassResult result = compressFile(path, {.tick = {}, .chunkSize = 1, .fault = {}});
         EXPECT_NE(result.error.find(reason), std::string::npos) << result.error;
         EXPECT_EQ(namesIn(folder_), names);
         EXPECT_EQ(readFile(path), before);
@@ -112,8 +109,7 @@ TEST_F(FilePassWin32, RefusesWhatItMustNotTouchAndSaysWhy) {
 TEST_F(FilePassWin32, NoFailingStepAndNoOtherWriterCostsTheOriginalAByte) {
     const std::string content = "<ul>\r\n      <li>one</li>\r\n\t<li>two</li>\r\n</ul>";
     const std::string path = page("page.html", content), changed = content + "<b>new</b>";
-    PassOptions options;
-    options.chunkSize = 8;
+    PassOptions options{.tick = {}, .chunkSize = 8, .fault = {}};
     DWORD lockedOut = 0;
     options.tick = [&] {
         HANDLE writer =
@@ -171,10 +167,9 @@ TEST_F(FilePassWin32, AKilledPassLeavesTheOriginalAndNoTemporaryFile) {
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--hang-in-pass") {
-        PassOptions options;
-        options.chunkSize = 4096;
-        options.tick = [] { ::Sleep(INFINITE); };
-        return compressFile(argv[2], options), 1;
+        return compressFile(argv[2],
+                            {.tick = [] { ::Sleep(INFINITE); }, .chunkSize = 4096, .fault = {}}),
+               1;
     }
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

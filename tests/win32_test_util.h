@@ -49,27 +49,24 @@ inline std::string readFile(const std::string& path) {
     return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
 }
 
-// Calls back with each name in the folder but . and ..; gives them sorted.
-inline std::vector<std::string> namesIn(const std::string& folder,
-                                        const std::function<void(const std::string&)>& each = {}) {
+inline std::vector<std::string> namesIn(const std::string& folder) {
     std::vector<std::string> names;
     WIN32_FIND_DATAW entry;
     HANDLE search = ::FindFirstFileW((longPath(folder) / L"*").c_str(), &entry);
     for (bool more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(search, &entry))
-        if (std::wstring(entry.cFileName) != L"." && std::wstring(entry.cFileName) != L"..") {
+        if (std::wstring(entry.cFileName) != L"." && std::wstring(entry.cFileName) != L"..")
             names.push_back(utf8(entry.cFileName));
-            if (each) each(folder + "\\" + names.back());
-        }
     ::FindClose(search);
     std::sort(names.begin(), names.end());
     return names;
 }
 
 inline void removeTree(const std::string& path) {
-    namesIn(path, [](const std::string& inside) {
-        ::SetFileAttributesW(longPath(inside).c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!::DeleteFileW(longPath(inside).c_str())) removeTree(inside);
-    });
+    for (const std::string& name : namesIn(path)) {
+        const std::wstring inside = longPath(path + "\\" + name);
+        ::SetFileAttributesW(inside.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (!::DeleteFileW(inside.c_str())) removeTree(path + "\\" + name);
+    }
     ::RemoveDirectoryW(longPath(path).c_str());
 }
 
