@@ -1,6 +1,5 @@
-// vellork-cli.exe, run under Wine by the cross build, for what only Windows gives it: arguments
-// and records in UTF-8 whatever the code page, backslashes in the names a walk finds, the exit
-// status, and one file under several names.
+// vellork-cli.exe under Wine, for what only Windows gives it: UTF-8 arguments and records whatever
+// the code page, backslashes in the names a walk finds, the exit status, and hard links.
 
 #include "reference.h"
 #include "win32_test_util.h"
@@ -9,11 +8,8 @@ namespace {
 
 using namespace vellork::testing;
 
-struct CliWin32 : TempFolderTest {
-    ChildRun cli(const std::vector<std::string>& args) {
-        return runChild(VELLORK_CLI_FROM_TESTS, args, folder_);
-    }
-};
+using CliWin32 = TempFolderTest;
+const std::string kCli = VELLORK_CLI_FROM_TESTS;
 
 TEST_F(CliWin32, UnicodeNamesEscapedSeparatorsAndTheExitStatus) {
     const std::string name = "caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac.html";
@@ -21,15 +17,15 @@ TEST_F(CliWin32, UnicodeNamesEscapedSeparatorsAndTheExitStatus) {
     page("site\\sub\\c.htm", "c");
     page("site\\b.HTML", "b");
     page("site\\notes.txt", "  keep  ");
-    const ChildRun failed = cli({"-r", name, "missing.html", "site"});
+    const ChildRun failed = runChild(kCli, {"-r", name, "missing.html", "site"}, folder_);
     EXPECT_EQ(failed.status, 1u);
     EXPECT_EQ(failed.out, name + "\t4\t-25 %\t5\nsite\\\\b.HTML\t1\t-200 %\t3\n" +
                               "site\\\\sub\\\\c.htm\t1\t-200 %\t3\n");
     EXPECT_EQ(failed.err, "missing.html\tthe file does not exist\n");
     EXPECT_EQ(readFile(folder_ + "\\" + name), "a b\r\n");
     EXPECT_EQ(readFile(folder_ + "\\site\\notes.txt"), "  keep  ");
-    EXPECT_EQ(cli({"-r", "site"}).status, 0u);
-    EXPECT_EQ(cli({}).status, 2u);
+    EXPECT_EQ(runChild(kCli, {"-r", "site"}, folder_).status, 0u);
+    EXPECT_EQ(runChild(kCli, {}, folder_).status, 2u);
 }
 
 // Two workers on one file would each swap in their own copy; the names are told apart by the
@@ -45,7 +41,7 @@ TEST_F(CliWin32, NeverWorksOnOneFileUnderTwoNamesAtOnce) {
                                       longPath(original).c_str(), nullptr));
         args.push_back(name);
     }
-    const ChildRun result = cli(args);
+    const ChildRun result = runChild(kCli, args, folder_);
     EXPECT_EQ(result.status, 0u) << result.err;
     EXPECT_EQ(readFile(original), squeezed);
     EXPECT_EQ(readFile(folder_ + "\\h3.html"), squeezed);

@@ -1,6 +1,5 @@
-// The Windows file pass, run under Wine by the cross build: what it makes of a page, what it
-// refuses, and that no failing step and no kill costs the original a byte or leaves a file beside
-// it.
+// The Windows file pass under Wine: what it makes of a page, what it refuses, and that no failing
+// step and no kill costs the original a byte or leaves a file beside it.
 
 #include "filepass.h"
 #include "pagecheck.h"
@@ -9,8 +8,7 @@
 
 #include <map>
 
-// Every flush the pass asks for goes through here, so a test sees how much of each file it saved
-// (a folder counts as empty).
+// Every flush the pass asks for comes through here: how much of each file it saved (a folder: 0).
 extern "C" BOOL(WINAPI* __imp_FlushFileBuffers)(HANDLE);
 static BOOL(WINAPI* const systemFlush)(HANDLE) = __imp_FlushFileBuffers;
 static std::vector<std::int64_t> flushed;
@@ -32,17 +30,12 @@ using namespace vellork::testing;
 using FilePassWin32 = TempFolderTest;
 
 TEST_F(FilePassWin32, SqueezesThePageKeepsItsAttributesAndMeasuresBothSizes) {
-    std::string big;
-    for (int i = 0; big.size() < 300000; ++i)
-        big += "  <li>\titem " + std::to_string(i) + " </li>\r\n";
-    std::string deep = "long.html";
-    for (char c : {'d', 'e', 'f', 'g'}) deep = std::string(60, c) + "\\" + deep;
     const std::pair<std::string, std::string> cases[] = {
         {"empty.html", ""},
-        {"big.html", big},
+        {"big.html", std::string(300000, 'x') + "  y\r\n"},
         {"caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac.html", "caf\xc3\xa9\r\n \x80\xff "},
-        {deep, "a\r\nb"},                  // past MAX_PATH
-        {"sub/slashes.html", "x \r\n y"},  // as the user wrote it
+        {std::string(250, 'd') + "\\long.html", "a\r\nb"},  // past MAX_PATH
+        {"sub/slashes.html", "x \r\n y"},                   // as the user wrote it
         {"linked.html", "a  \r\n  b"},
     };
     int number = 0;

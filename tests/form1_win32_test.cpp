@@ -1,6 +1,5 @@
-// Vellork.exe's window, made in the test's own process under Wine, with scripted dialogs, and
-// the resources built into the same program: the icon group, the version block, and the manifest
-// that brings version 6 of the common controls into the process.
+// Vellork.exe's window, made in the test's own process under Wine with scripted dialogs, and the
+// resources built into it: icons, version block, the manifest that brings in common controls 6.
 
 #include "form1.h"
 #include "win32_test_util.h"
@@ -17,10 +16,8 @@ TEST(WindowsResources, TheNeutralIconGroupAndTheVersionBlock) {
     const HMODULE self = ::GetModuleHandleW(nullptr);
     auto resource = [&](const wchar_t* type, int id, WORD language) {
         HRSRC at = ::FindResourceExW(self, type, MAKEINTRESOURCEW(id), language);
-        const auto* data = at ? ::LockResource(::LoadResource(self, at)) : nullptr;
-        return data
-                   ? std::wstring(static_cast<const wchar_t*>(data), ::SizeofResource(self, at) / 2)
-                   : L"";
+        const auto* data = static_cast<const wchar_t*>(::LockResource(::LoadResource(self, at)));
+        return std::wstring(data, data ? ::SizeofResource(self, at) / 2 : 0);
     };
     const WORD neutral = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
     const std::wstring group = resource(RT_GROUP_ICON, 1, neutral);
@@ -123,11 +120,11 @@ TEST_F(Form1Test, TheWindowStandsAsDesignedOnVersion6OfTheCommonControls) {
 
 TEST_F(Form1Test, AddCompressOpenAndTheGuardsOfABusyWindow) {
     const std::string a = page("a.html", "a  a"), b = page("b.HTM", "b  b");
-    script.answers = {L"", wide(folder_) + std::wstring(L"\0a.html\0b.HTM", 13)};
+    // The last answer is for an Open dialog that must not come up during the batch.
+    script.answers = {L"", wide(folder_) + std::wstring(L"\0a.html\0b.HTM", 13), wide(a)};
     click(kCommand1);  // cancelled
     click(kCommand1);
-    EXPECT_EQ(rows(), (std::vector<std::string>{b, a}));
-    EXPECT_EQ(count(), 2u);
+    EXPECT_EQ(std::pair(rows(), count()), std::pair(std::vector<std::string>{b, a}, 2u));
 
     // Commands and drops that arrive while the batch runs are turned away, whole.
     drop({page("late.html", "x")});
@@ -140,7 +137,6 @@ TEST_F(Form1Test, AddCompressOpenAndTheGuardsOfABusyWindow) {
         script.messages,
         (std::vector{std::pair(MessageIcon::Information,
                                std::wstring(L"All HTML files are compressed successfully."))}));
-    EXPECT_TRUE(::IsWindowEnabled(form.control(kCommand1)));
 
     ListView_SetItemState(form.control(kListView1), 1, LVIS_SELECTED, LVIS_SELECTED);
     NMHDR doubleClick;
