@@ -28,8 +28,7 @@ TEST_F(CliWin32, UnicodeNamesEscapedSeparatorsAndTheExitStatus) {
     EXPECT_EQ(runChild(kCli, {}, folder_).status, 2u);
 }
 
-// Two workers on one file would each swap in their own copy; the names are told apart by the
-// volume and the file index, not by how they are spelt.
+// Two workers on one file would each swap in their own copy: names are told apart by file index.
 TEST_F(CliWin32, NeverWorksOnOneFileUnderTwoNamesAtOnce) {
     std::string content;
     for (int i = 0; i < 50000; ++i) content += "  <td>\tcell  " + std::to_string(i) + "</td>\r\n";

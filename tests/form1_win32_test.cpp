@@ -19,15 +19,14 @@ TEST(WindowsResources, TheNeutralIconGroupAndTheVersionBlock) {
         const auto* data = static_cast<const wchar_t*>(::LockResource(::LoadResource(self, at)));
         return std::wstring(data, data ? ::SizeofResource(self, at) / 2 : 0);
     };
-    const WORD neutral = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
-    const std::wstring group = resource(RT_GROUP_ICON, 1, neutral);
+    const std::wstring group =
+        resource(RT_GROUP_ICON, 1, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
     std::vector<int> ids;  // each entry of the group is seven words long, its id the last
     for (std::size_t i = 0; group.size() > 2 && i < group[2]; ++i) ids.push_back(group[9 + 7 * i]);
     EXPECT_EQ(ids, (std::vector<int>{30001, 30002, 30003, 30004}));
     for (int size : {16, 32})
         EXPECT_NE(::LoadImageW(self, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, 0), nullptr);
-    const std::wstring version =
-        resource(RT_VERSION, 1, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    const std::wstring version = resource(RT_VERSION, 1, 0x0409);  // English (United States)
     EXPECT_NE(version.find(L"MORVANTE Vellork"), std::wstring::npos);
     EXPECT_NE(version.find(L"2.00"), std::wstring::npos);
 }
@@ -60,8 +59,7 @@ struct Scripted : win32::Dialogs, win32::Shell {
     void open(HWND, const std::wstring& path) override { opened.push_back(path); }
 };
 
-class Form1Test : public TempFolderTest {
-protected:
+struct Form1Test : TempFolderTest {
     void SetUp() override {
         TempFolderTest::SetUp();
         ASSERT_TRUE(form.create()) << "no window could be made";
@@ -167,10 +165,10 @@ TEST_F(Form1Test, ADropAddsPagesAndEveryPageUnderAFolderInOrderAndCloseStopsTheB
         page(name, "x  x");
     drop({folder_ + "\\one.html", folder_ + "\\two.css", folder_ + "\\site"});
     for (MSG m; ::PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);) ::DispatchMessageW(&m);
-    EXPECT_EQ(rows(),
-              (std::vector<std::string>{folder_ + "\\site\\sub\\z.HTML", folder_ + "\\site\\b.htm",
-                                        folder_ + "\\one.html"}));
-    EXPECT_EQ(count(), 3u);
+    const std::string site = folder_ + "\\site\\";
+    EXPECT_EQ(
+        std::pair(rows(), count()),
+        std::pair(std::vector{site + "sub\\z.HTML", site + "b.htm", folder_ + "\\one.html"}, 3u));
     ::PostMessageW(form.window(), WM_CLOSE, 0, 0);
     click(kCommand3);
     EXPECT_EQ(form.window(), nullptr);

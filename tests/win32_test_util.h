@@ -108,8 +108,7 @@ inline ChildRun runChild(const std::string& program, const std::vector<std::stri
 
 // A fresh folder per test, removed afterwards. Wine hands out process ids again soon, so one that
 // a crashed test left behind goes first.
-class TempFolderTest : public ::testing::Test {
-protected:
+struct TempFolderTest : ::testing::Test {
     void SetUp() override {
         static int counter = 0;
         folder_ = utf8(fs::temp_directory_path() /
