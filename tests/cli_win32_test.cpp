@@ -31,19 +31,19 @@ TEST_F(CliWin32, UnicodeNamesEscapedSeparatorsAndTheExitStatus) {
 // Two workers on one file would each swap in their own copy: names are told apart by file index.
 TEST_F(CliWin32, NeverWorksOnOneFileUnderTwoNamesAtOnce) {
     std::string content;
-    for (int i = 0; i < 50000; ++i) content += "  <td>\tcell  " + std::to_string(i) + "</td>\r\n";
+    for (int i = 0; i < 200000; ++i) content += "  <td>\tcell  " + std::to_string(i) + "</td>\r\n";
     const std::string squeezed = vellork::reference::squeeze(content);
     const std::string original = page("a.html", content);
     std::vector<std::string> args = {"-j", "8", "a.html", "A.HTML"};
-    for (const std::string name : {"h1.html", "h2.html", "h3.html"}) {
+    for (const std::string name :
+         {"h1.html", "h2.html", "h3.html", "h4.html", "h5.html", "h6.html"}) {
         ASSERT_TRUE(::CreateHardLinkW(longPath(folder_ + "\\" + name).c_str(),
                                       longPath(original).c_str(), nullptr));
         args.push_back(name);
     }
     const ChildRun result = runChild(kCli, args, folder_);
     EXPECT_EQ(result.status, 0u) << result.err;
-    EXPECT_EQ(readFile(original), squeezed);
-    EXPECT_EQ(readFile(folder_ + "\\h3.html"), squeezed);
+    EXPECT_TRUE(readFile(original) == squeezed && readFile(folder_ + "\\h6.html") == squeezed);
 }
 
 }  // namespace
