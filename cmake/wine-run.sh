@@ -30,30 +30,26 @@ if [ -z "$wine" ] || [ -z "$wineserver" ]; then
     exit 127
 fi
 
-if [ ! -f "$prefix/.vellork-ready" ]; then
+# The prefix gets the null display driver, so the window tests need no X server, and no
+# debugger for a program that crashes, so a crash ends the test at once instead of waiting in
+# Wine's debugger. Wine's desktop process was started by wineboot with the driver of before,
+# and windows cannot be made until it is gone: the server and its helpers are stopped once.
+if [ ! -f "$prefix/.vellork-headless-ready" ]; then
     mkdir -p "$(dirname "$prefix")"
     exec 9>"$prefix.lock"
     flock 9
-    if [ ! -f "$prefix/.vellork-ready" ]; then
+    if [ ! -f "$prefix/.vellork-headless-ready" ]; then
         if ! "$wine" wineboot --init >"$prefix.log" 2>&1; then
             echo "wine-run.sh: could not make the Wine prefix $prefix:" >&2
             cat "$prefix.log" >&2
             exit 1
         fi
-        touch "$prefix/.vellork-ready"
-    fi
-    exec 9>&-
-fi
-# The null display driver, so the window tests need no X server; and no debugger for a program
-# that crashes, so a crash ends the test at once instead of waiting in Wine's debugger.
-if [ ! -f "$prefix/.vellork-headless" ]; then
-    exec 9>"$prefix.lock"
-    flock 9
-    if [ ! -f "$prefix/.vellork-headless" ]; then
         "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
         "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
             /v Debugger /d '' /f >/dev/null 2>&1
-        touch "$prefix/.vellork-headless"
+        "$wineserver" -k >/dev/null 2>&1 || true
+        "$wineserver" -w >/dev/null 2>&1 || true
+        touch "$prefix/.vellork-headless-ready"
     fi
     exec 9>&-
 fi
