@@ -1,5 +1,6 @@
 // The file pass on POSIX systems (Linux): every step relative to the file's open folder.
 
+#include "chunkbuffers.h"
 #include "digest.h"
 #include "filepass.h"
 #include "pagecheck.h"
@@ -168,39 +169,6 @@ private:
     const PassOptions& options_;
     off_t offset_ = 0;
     off_t started_ = 0;  // writeback has been started for everything before this offset
-};
-
-// Working memory for one chunk in and its squeezed form out. Kept per thread and never
-// cleared: allocating and zeroing fresh buffers for every small page cost more than the
-// whole squeeze. Page-aligned, because the kernel copies into and out of an aligned buffer
-// several times faster (a 400 MB page was read at 2.3 GB/s into the 16-byte-aligned memory
-// that plain allocation gives).
-class ChunkBuffers {
-public:
-    static ChunkBuffers& forChunk(std::size_t chunk) {
-        thread_local ChunkBuffers buffers;
-        if (buffers.size_ < chunk) {
-            buffers.in_ = allocate(chunk);
-            buffers.out_ = allocate(chunk + Squeezer::kOutputRoom);
-            buffers.size_ = chunk;
-        }
-        return buffers;
-    }
-    char* in() { return in_.get(); }
-    char* out() { return out_.get(); }
-
-private:
-    static constexpr std::align_val_t kPage{4096};
-    struct Release {
-        void operator()(char* p) const { ::operator delete[](p, kPage); }
-    };
-    using Buffer = std::unique_ptr<char[], Release>;
-    static Buffer allocate(std::size_t n) {
-        return Buffer(static_cast<char*>(::operator new[](n, kPage)));
-    }
-
-    Buffer in_, out_;
-    std::size_t size_ = 0;
 };
 
 std::size_t chunkOf(const PassOptions& options) {

@@ -3,6 +3,7 @@
 // security descriptor and named streams over to it. The fault seam's codes are Windows error
 // codes here (ERROR_DISK_FULL, ...), so each step fails as the system itself would.
 
+#include "chunkbuffers.h"
 #include "filepass.h"
 #include "pagecheck.h"
 #include "squeezer.h"
@@ -99,27 +100,6 @@ bool unchanged(const BY_HANDLE_FILE_INFORMATION& now, const BY_HANDLE_FILE_INFOR
 
 const char* const kChangedDuringPass =
     "the file changed while it was being compressed; it was left as it is now";
-
-// Memory for one chunk in and its squeezed form out, on page boundaries so that the system
-// copies into and out of them at full speed.
-class ChunkBuffers {
-public:
-    explicit ChunkBuffers(std::size_t chunk)
-        : in_(allocate(chunk)), out_(allocate(chunk + Squeezer::kOutputRoom)) {}
-    char* in() { return in_.get(); }
-    char* out() { return out_.get(); }
-
-private:
-    static constexpr std::align_val_t kPage{4096};
-    struct Release {
-        void operator()(char* p) const { ::operator delete[](p, kPage); }
-    };
-    using Buffer = std::unique_ptr<char[], Release>;
-    static Buffer allocate(std::size_t n) {
-        return Buffer(static_cast<char*>(::operator new[](n, kPage)));
-    }
-    Buffer in_, out_;
-};
 
 // Reads the original to its measured size, refuses what is not a text page, and writes the
 // squeezed form to `to`. Returns an error text, empty on success.
