@@ -13,9 +13,11 @@
 
 namespace {
 
-class SilentHost : public vellork::BatchHost {
+class SilentHost : public vellork::CompressHost {
 public:
-    void showMessage(vellork::MessageIcon, const QString& text) override { last_ = text; }
+    void showMessage(vellork::MessageIcon, const std::string& text) override {
+        last_ = QString::fromStdString(text);
+    }
     const QString& lastMessage() const { return last_; }
     void setProgressMaximum(int value) override { maximum_ = value; }
     int progressMaximum() const override { return maximum_; }

@@ -16,14 +16,16 @@ using vellork::testing::readFile;
 using Message = std::pair<MessageIcon, QString>;
 
 // Records what the batch asks of the window, and answers as a test scripts it.
-struct ScriptedHost : vellork::BatchHost {
+struct ScriptedHost : vellork::CompressHost {
     std::vector<Message> messages;
     std::vector<int> progress;
     int maximum = 100, started = 0, finished = 0;
     bool stop = false;
     std::function<void()> onYield = [] {};
 
-    void showMessage(MessageIcon i, const QString& t) override { messages.emplace_back(i, t); }
+    void showMessage(MessageIcon i, const std::string& t) override {
+        messages.emplace_back(i, QString::fromStdString(t));
+    }
     void setProgressMaximum(int value) override { maximum = value; }
     int progressMaximum() const override { return maximum; }
     void setProgressValue(int value) override { progress.push_back(value); }

@@ -368,8 +368,8 @@ void Form1::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void Form1::showMessage(MessageIcon icon, const QString& text) {
-    dialogs_.message(this, icon, text, false);
+void Form1::showMessage(MessageIcon icon, const std::string& text) {
+    dialogs_.message(this, icon, QString::fromStdString(text), false);
 }
 
 void Form1::setProgressMaximum(int maximum) {

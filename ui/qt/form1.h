@@ -53,7 +53,7 @@ private:
 };
 
 // The program's one window: the banner, the backup warning, the file list and its commands.
-class Form1 : public QWidget, private BatchHost {
+class Form1 : public QWidget, private CompressHost {
     Q_OBJECT
 
 public:
@@ -86,8 +86,8 @@ private:
     void setBusy(bool busy);
     void closeIfAsked();
 
-    // BatchHost
-    void showMessage(MessageIcon icon, const QString& text) override;
+    // CompressHost
+    void showMessage(MessageIcon icon, const std::string& text) override;
     void setProgressMaximum(int maximum) override;
     int progressMaximum() const override;
     void setProgressValue(int value) override;
