@@ -56,6 +56,10 @@ PassResult compressFileBelow(const std::string& root, const std::string& relativ
                              const PassOptions& options = {});
 #endif
 
+// The reason given, on every system, when another program changed the file during its pass.
+inline constexpr const char* kChangedDuringPass =
+    "the file changed while it was being compressed; it was left as it is now";
+
 // The recognisable prefix and suffix of every file the pass names on disk.
 inline constexpr const char* kTempPrefix = ".vellork-";
 inline constexpr const char* kTempSuffix = ".tmp";

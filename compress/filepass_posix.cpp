@@ -99,9 +99,6 @@ std::string failure(const std::string& what, int error) {
     return what + ": " + reasonOf(error);
 }
 
-const char* const kChangedWhileReading =
-    "the file changed while it was being compressed; it was left as it is now";
-
 // The test seam: 0, or the error a test wants this step to fail with.
 int injected(const PassOptions& options, FaultPoint point) {
     return options.fault ? options.fault(point) : 0;
@@ -611,7 +608,7 @@ PassResult compressAt(int folder, const std::string& name, bool linksRefused,
     struct stat now {};
     if (::fstat(source.get(), &now) != 0 || !unchanged(now, status) ||
         stream.bytesRead != status.st_size)
-        return fail(kChangedWhileReading);
+        return fail(kChangedDuringPass);
 
     struct stat written {};
     if (::fstat(temp.get(), &written) != 0 || written.st_size != writer.written())
@@ -628,11 +625,11 @@ PassResult compressAt(int folder, const std::string& name, bool linksRefused,
     if (::fstatat(folder, name.c_str(), &atName, AT_SYMLINK_NOFOLLOW) != 0 ||
         atName.st_ino != status.st_ino || atName.st_dev != status.st_dev ||
         !unchanged(atName, status))
-        return fail(kChangedWhileReading);
+        return fail(kChangedDuringPass);
     if (readAgain) {
         std::uint64_t again = 0;
         if (!digestOf(source.get(), status.st_size, options, again) || again != digest.value())
-            return fail(kChangedWhileReading);
+            return fail(kChangedDuringPass);
     }
 
     if (tempName.empty()) {

@@ -98,9 +98,6 @@ bool unchanged(const BY_HANDLE_FILE_INFORMATION& now, const BY_HANDLE_FILE_INFOR
            ::CompareFileTime(&now.ftLastWriteTime, &then.ftLastWriteTime) == 0;
 }
 
-const char* const kChangedDuringPass =
-    "the file changed while it was being compressed; it was left as it is now";
-
 // Reads the original to its measured size, refuses what is not a text page, and writes the
 // squeezed form to `to`. Returns an error text, empty on success.
 std::string squeezeInto(HANDLE from, std::int64_t size, HANDLE to, const PassOptions& options,
