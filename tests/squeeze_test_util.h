@@ -2,7 +2,6 @@
 
 #include "squeezer.h"
 
-#include <random>
 #include <string>
 #include <vector>
 
@@ -42,14 +41,6 @@ inline std::string squeezeCut(const std::string& input, std::vector<std::size_t>
     }
     char end[Squeezer::kOutputRoom];
     return out.append(end, squeezer.finish(end));
-}
-
-// Cuts at random offsets, from one byte apart to a third of the page.
-inline std::vector<std::size_t> randomCuts(std::mt19937& rng, std::size_t size) {
-    std::vector<std::size_t> cuts;
-    for (std::size_t at = 1 + rng() % (1 + size / 3); at < size; at += 1 + rng() % (1 + size / 3))
-        cuts.push_back(at);
-    return cuts;
 }
 
 }  // namespace vellork::testing
