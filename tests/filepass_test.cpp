@@ -71,7 +71,8 @@ TEST(FilePass, CompressesEveryKindOfPageThroughOneRoute) {
         const std::string page = dir.write("a.html", kPage);
         ::chmod(page.c_str(), mode);
         const PassResult r = compressFile(page);
-        EXPECT_EQ(std::tuple(r.error, r.sizeBefore, r.sizeAfter, statOf(page).st_mode & 07777),
+        EXPECT_EQ(std::tuple(r.error, r.sizeBefore, r.sizeAfter,
+                             unsigned(std::filesystem::status(page).permissions())),
                   std::tuple("", 53, 38, mode));
         EXPECT_EQ(readFile(page), kSqueezed);
     }
@@ -179,7 +180,7 @@ TEST(FilePass, AFailureAtAnyStepLosesNothingSaysWhyAndKeepsTheDurableOrder) {
             // Only a failed folder sync comes after the rename: then the page is the result.
             ASSERT_EQ(
                 std::tuple(r.ok, failAt ? reason : r.error, readFile(path),
-                           statOf(path).st_mode & 07777, dir.names()),
+                           unsigned(std::filesystem::status(path).permissions()), dir.names()),
                 std::tuple(false, reason, point == FaultPoint::SyncFolder ? squeezed : content,
                            0666u, std::vector<std::string>{"a.html"}))
                 << where;

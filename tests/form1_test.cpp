@@ -256,12 +256,9 @@ TEST_F(WindowTest, DroppedPagesAndFoldersJoinTheListLikeAddedFiles) {
         if (!urls.isEmpty()) mime.setUrls(urls);
         mime.setText("text");
         const QPoint at = list->viewport()->rect().center();
-        QDropEvent drop(at, actions, &mime, Qt::LeftButton, {});
-        QDragMoveEvent move(at, actions, &mime, Qt::LeftButton, {});
         QDragEnterEvent enter(at, actions, &mime, Qt::LeftButton, {});
-        QDropEvent* event = type == QEvent::Drop       ? &drop
-                            : type == QEvent::DragMove ? &move
-                                                       : &enter;
+        QDragMoveEvent moveOrDrop(at, actions, &mime, Qt::LeftButton, {}, type);
+        QDropEvent* event = type == QEvent::DragEnter ? &enter : &moveOrDrop;
         QCoreApplication::sendEvent(list->viewport(), event);
         return event->isAccepted() && event->dropAction() == Qt::CopyAction;
     };

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -52,12 +50,6 @@ inline std::string readFile(const std::string& path) {
     std::stringstream text;
     text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
-}
-
-inline struct stat statOf(const std::string& path) {
-    struct stat st {};
-    ::lstat(path.c_str(), &st);
-    return st;
 }
 
 // Everything under a folder, by relative path: the content of each regular file, the kind of
