@@ -161,11 +161,8 @@ TEST(Cli, NamesUsageAndOutputFailures) {
     for (tooLong = deep; tooLong.size() < 5000;) tooLong += "/" + std::string(200, 'e');
     dir.write(deep.substr(dir.path().size() + 1) + "/long.html", "a  b");
     const std::string nul(1, '\0');
-    const struct {
-        std::vector<std::string> args;
-        int status;
-        std::string out, err;  // the start of each
-    } cases[] = {
+    // The arguments, the exit status, and the start of the output and of the errors.
+    const std::tuple<std::vector<std::string>, int, std::string, std::string> cases[] = {
         {{odd, "logo.png", deep + "/long.html", tooLong + "/x.html"},
          1,
          "tab\\there\\nnew\\\\line\\xe9.html\t4\t-25 %\t5\n" + deep + "/long.html\t4\t-25 %\t5\n",
