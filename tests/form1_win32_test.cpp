@@ -64,11 +64,10 @@ TEST_F(Form1Win32, StandsAsDesignedAddsCompressesOpensAndTurnsAwayWhatComesDurin
     const HWND list = form.control(kListView1);
     const auto click = [&](ControlId id) { ::SendMessageW(form.control(id), BM_CLICK, 0, 0); };
     const auto shown = [&] {  // the rows as the list view shows them, then Label2's count
-        std::vector<std::string> out(ListView_GetItemCount(list));
-        for (std::size_t i = 0; i < out.size(); ++i) {
-            wchar_t text[MAX_PATH] = L"";
-            ListView_GetItemText(list, i, 0, text, MAX_PATH);
-            out[i] = utf8(text);
+        std::vector<std::string> out;
+        for (wchar_t text[MAX_PATH]; out.size() < std::size_t(ListView_GetItemCount(list));) {
+            ListView_GetItemText(list, out.size(), 0, text, MAX_PATH);
+            out.push_back(utf8(text));
         }
         out.push_back(std::to_string(::GetDlgItemInt(form.window(), kLabel2, nullptr, FALSE)));
         return out;
@@ -131,21 +130,18 @@ TEST_F(Form1Win32, StandsAsDesignedAddsCompressesOpensAndTurnsAwayWhatComesDurin
     EXPECT_EQ(shown(), std::vector<std::string>{"2"});  // the count stays
 
     // Closing while a batch runs stops it and leaves the rest of the pages alone.
-    for (const char* name :
-         {"site\\sub\\z.HTML", "site\\b.htm", "site\\notes.txt", "one.html", "two.css"})
-        page(name, "x  x");
-    drop({folder_ + "\\one.html", folder_ + "\\two.css", folder_ + "\\site"});
+    const std::string site = folder_ + "\\site\\", one = page("one.html", "x  x");
+    for (const char* name : {"sub\\z.HTML", "b.htm", "notes.txt"}) writeFile(site + name, "x  x");
+    drop({one, page("two.css", "x  x"), folder_ + "\\site"});
     for (MSG m; ::PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);) ::DispatchMessageW(&m);
-    const std::string site = folder_ + "\\site\\";
-    EXPECT_EQ(shown(), (std::vector{site + "sub\\z.HTML", site + "b.htm", folder_ + "\\one.html",
-                                    std::string("3")}));
+    EXPECT_EQ(shown(), (std::vector{site + "sub\\z.HTML", site + "b.htm", one, std::string("3")}));
     ::PostMessageW(form.window(), WM_CLOSE, 0, 0);
     click(kCommand3);
-    EXPECT_EQ(std::tuple(form.window(), readFile(folder_ + "\\one.html")),
-              std::tuple(nullptr, "x  x"));
-    EXPECT_EQ(script.log,
-              (std::vector<std::wstring>{
-                  L"i: All HTML files are compressed successfully.", L"open: " + wide(a),
-                  L"!: 1 of 2 files could not be compressed and were left unchanged:\n\n" +
-                      wide(a) + L": the file does not exist"}));
+    EXPECT_EQ(
+        std::tuple(form.window(), readFile(one), script.log),
+        std::tuple(nullptr, "x  x",
+                   std::vector<std::wstring>{
+                       L"i: All HTML files are compressed successfully.", L"open: " + wide(a),
+                       L"!: 1 of 2 files could not be compressed and were left unchanged:\n\n" +
+                           wide(a) + L": the file does not exist"}));
 }

@@ -27,8 +27,7 @@ inline std::wstring wide(const std::string& text) {
 }
 
 inline std::string utf8(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return {text.begin(), text.end()};
+    return reinterpret_cast<const char*>(path.u8string().c_str());
 }
 
 // Every path the tests touch themselves goes through the \\?\ prefix, so long ones work too.
