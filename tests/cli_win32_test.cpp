@@ -30,14 +30,12 @@ TEST_F(CliWin32, UnicodeNamesEscapedSeparatorsTheExitStatusAndOneFileUnderManyNa
     const std::string original = page("a.html", content);
     std::vector<std::string> args = {"-j", "8", "a.html", "A.HTML"};
     for (int i = 1; i <= 6; ++i) {
-        args.push_back("h" + std::to_string(i) + ".html");
-        ASSERT_TRUE(::CreateHardLinkW(longPath(folder_ + "\\" + args.back()).c_str(),
-                                      longPath(original).c_str(), nullptr));
+        args.push_back(folder_ + "\\h" + std::to_string(i) + ".html");  // spelt out in full
+        ASSERT_TRUE(::CreateHardLinkW(wide(args.back()).c_str(), wide(original).c_str(), nullptr));
     }
     const auto [status, out, err] = runChild(kCli, args, folder_);
     const std::string squeezed = vellork::reference::squeeze(content);
-    EXPECT_TRUE(status == 0 && readFile(original) == squeezed &&
-                readFile(folder_ + "\\h6.html") == squeezed)
+    EXPECT_TRUE(status == 0 && readFile(original) + readFile(args.back()) == squeezed + squeezed)
         << err;
 }
 

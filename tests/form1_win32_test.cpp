@@ -86,8 +86,7 @@ TEST_F(Form1Win32, StandsAsDesignedAddsCompressesOpensAndTurnsAwayWhatComesDurin
     EXPECT_EQ(Form1::setUpsBeforeFirstControl(), 1);  // the process's first control came after it
     wchar_t comctl[MAX_PATH];                         // the common controls 6 the manifest asks for
     ::GetModuleFileNameW(::GetModuleHandleW(L"comctl32.dll"), comctl, MAX_PATH);
-    EXPECT_TRUE(std::wcsstr(::CharLowerW(comctl), L"common-controls_6595b64144ccf1df_6.0."))
-        << comctl;
+    EXPECT_TRUE(std::wcsstr(::CharLowerW(comctl), L"controls_6595b64144ccf1df_6.0.")) << comctl;
     RECT client, check;
     ::GetClientRect(form.window(), &client);
     ::GetWindowRect(form.control(kCheck1), &check);
