@@ -6,7 +6,7 @@
 
 #include <shlobj.h>
 
-#include <deque>
+#include <cwchar>
 
 using namespace vellork;
 using namespace vellork::win32;
@@ -14,21 +14,19 @@ using namespace vellork::testing;
 
 TEST(WindowsResources, TheNeutralIconGroupAndTheVersionBlock) {
     const HMODULE self = ::GetModuleHandleW(nullptr);
-    auto resource = [&](const wchar_t* type, int id, WORD language) {
-        HRSRC at = ::FindResourceExW(self, type, MAKEINTRESOURCEW(id), language);
+    auto resource = [&](const wchar_t* type, WORD language) {
+        HRSRC at = ::FindResourceExW(self, type, MAKEINTRESOURCEW(1), language);
         const auto* data = static_cast<const wchar_t*>(::LockResource(::LoadResource(self, at)));
         return std::wstring(data, data ? ::SizeofResource(self, at) / 2 : 0);
     };
-    const std::wstring group =
-        resource(RT_GROUP_ICON, 1, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
+    const std::wstring group = resource(RT_GROUP_ICON, 0), version = resource(RT_VERSION, 0x0409);
     std::vector<int> ids;  // each entry of the group is seven words long, its id the last
     for (std::size_t i = 0; group.size() > 2 && i < group[2]; ++i) ids.push_back(group[9 + 7 * i]);
     EXPECT_EQ(ids, (std::vector<int>{30001, 30002, 30003, 30004}));
-    for (int size : {16, 32})
-        EXPECT_NE(::LoadImageW(self, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, 0), nullptr);
-    const std::wstring version = resource(RT_VERSION, 1, 0x0409);  // English (United States)
-    EXPECT_NE(version.find(L"MORVANTE Vellork"), std::wstring::npos);
-    EXPECT_NE(version.find(L"2.00"), std::wstring::npos);
+    EXPECT_TRUE(::LoadImageW(self, MAKEINTRESOURCEW(1), IMAGE_ICON, 16, 16, 0) &&
+                ::LoadImageW(self, MAKEINTRESOURCEW(1), IMAGE_ICON, 32, 32, 0));
+    EXPECT_TRUE(version.find(L"MORVANTE Vellork") != version.npos &&
+                version.find(L"2.00") != version.npos);
 }
 
 TEST(OpenAnswer, OnePathOrAFolderAndItsNames) {
@@ -41,137 +39,108 @@ TEST(OpenAnswer, OnePathOrAFolderAndItsNames) {
     for (const auto& [answer, paths] : cases) EXPECT_EQ(splitOpenAnswer(answer), paths);
 }
 
+// Every message the window shows and every file it opens, in turn; the Open dialog's answers.
 struct Scripted : win32::Dialogs, win32::Shell {
-    std::deque<std::wstring> answers;
-    std::vector<std::pair<MessageIcon, std::wstring>> messages;
-    std::vector<std::wstring> opened;
+    std::vector<std::wstring> answers, log;
+    std::size_t asked = 0;
     Answer message(HWND, MessageIcon icon, const std::wstring& text, bool asks) override {
-        messages.emplace_back(icon, text);
+        log.push_back((icon == MessageIcon::Information ? L"i: " : L"!: ") + text);
         return asks ? Answer::No : Answer::Ok;
     }
     std::wstring openAnswer(HWND, const std::wstring& title, const std::wstring& filter) override {
         EXPECT_EQ(title + filter,
                   std::wstring(L"Select Web PagesHTML File(s)\0*.html\0HTM File(s)\0*.htm\0", 54));
-        const std::wstring answer = answers.empty() ? L"" : answers.front();
-        if (!answers.empty()) answers.pop_front();
-        return answer;
+        return asked < answers.size() ? answers[asked++] : L"";
     }
-    void open(HWND, const std::wstring& path) override { opened.push_back(path); }
+    void open(HWND, const std::wstring& path) override { log.push_back(L"open: " + path); }
 };
 
-struct Form1Test : TempFolderTest {
-    void SetUp() override {
-        TempFolderTest::SetUp();
-        ASSERT_TRUE(form.create()) << "no window could be made";
-    }
-    void click(ControlId id) { ::SendMessageW(form.control(id), BM_CLICK, 0, 0); }
-    UINT count() { return ::GetDlgItemInt(form.window(), kLabel2, nullptr, FALSE); }
-    std::vector<std::string> rows() {  // as the list view shows them
-        std::vector<std::string> out(ListView_GetItemCount(form.control(kListView1)));
-        for (std::size_t i = 0; i < out.size(); ++i) {
-            wchar_t text[MAX_PATH] = L"";
-            ListView_GetItemText(form.control(kListView1), i, 0, text, MAX_PATH);
-            out[i] = utf8(text);
-        }
-        return out;
-    }
-    // A drop as the shell makes one: DROPFILES followed by the NUL-separated wide paths.
-    void drop(const std::vector<std::string>& paths) {
-        std::wstring names;
-        for (const std::string& path : paths) names += wide(path) + L'\0';
-        HGLOBAL memory =
-            ::GlobalAlloc(GHND, sizeof(DROPFILES) + (names.size() + 1) * sizeof(wchar_t));
-        auto* header = static_cast<DROPFILES*>(::GlobalLock(memory));
-        *header = {sizeof(DROPFILES), {}, FALSE, TRUE};
-        names.copy(reinterpret_cast<wchar_t*>(header + 1), names.size());
-        ::GlobalUnlock(memory);
-        ::PostMessageW(form.control(kListView1), WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
-    }
-    void notify(UINT code, NMHDR* header) {
-        *header = {form.control(kListView1), kListView1, code};
-        ::SendMessageW(form.window(), WM_NOTIFY, kListView1, reinterpret_cast<LPARAM>(header));
-    }
+using Form1Win32 = TempFolderTest;
+
+TEST_F(Form1Win32, StandsAsDesignedAddsCompressesOpensAndTurnsAwayWhatComesDuringABatch) {
     Scripted script;
     Form1 form{::GetModuleHandleW(nullptr), script, script};
-};
+    ASSERT_TRUE(form.create()) << "no window could be made";
+    const HWND list = form.control(kListView1);
+    const auto click = [&](ControlId id) { ::SendMessageW(form.control(id), BM_CLICK, 0, 0); };
+    const auto shown = [&] {  // the rows as the list view shows them, then Label2's count
+        std::vector<std::string> out;
+        for (wchar_t text[MAX_PATH]; out.size() < std::size_t(ListView_GetItemCount(list));) {
+            ListView_GetItemText(list, out.size(), 0, text, MAX_PATH);
+            out.push_back(utf8(text));
+        }
+        out.push_back(std::to_string(::GetDlgItemInt(form.window(), kLabel2, nullptr, FALSE)));
+        return out;
+    };
+    // A drop as the shell makes one: DROPFILES followed by the NUL-separated wide paths.
+    const auto drop = [&](const std::vector<std::string>& paths) {
+        std::wstring names;
+        for (const std::string& path : paths) names += wide(path) + L'\0';
+        auto* header = static_cast<DROPFILES*>(
+            ::GlobalAlloc(GPTR, sizeof(DROPFILES) + (names.size() + 1) * sizeof(wchar_t)));
+        *header = {sizeof(DROPFILES), {}, FALSE, TRUE};
+        names.copy(reinterpret_cast<wchar_t*>(header + 1), names.size());
+        ::PostMessageW(list, WM_DROPFILES, reinterpret_cast<WPARAM>(header), 0);
+    };
 
-TEST_F(Form1Test, TheWindowStandsAsDesignedOnVersion6OfTheCommonControls) {
     EXPECT_EQ(Form1::setUpsBeforeFirstControl(), 1);  // the process's first control came after it
-    wchar_t path[MAX_PATH];
-    ::GetModuleFileNameW(::GetModuleHandleW(L"comctl32.dll"), path, MAX_PATH);
-    EXPECT_NE(std::wstring(::CharLowerW(path))
-                  .find(L"microsoft.windows.common-controls_6595b64144ccf1df_6.0."),
-              std::wstring::npos);
+    wchar_t comctl[MAX_PATH];                         // the common controls 6 the manifest asks for
+    ::GetModuleFileNameW(::GetModuleHandleW(L"comctl32.dll"), comctl, MAX_PATH);
+    EXPECT_TRUE(std::wcsstr(::CharLowerW(comctl), L"controls_6595b64144ccf1df_6.0.")) << comctl;
     RECT client, check;
     ::GetClientRect(form.window(), &client);
     ::GetWindowRect(form.control(kCheck1), &check);
     ::MapWindowPoints(nullptr, form.window(), reinterpret_cast<POINT*>(&check), 2);
-    // Check1 stands below the client area, out of sight as designed.
-    EXPECT_EQ(std::vector({client.right, client.bottom, check.left, check.top}),
-              std::vector<LONG>({694, 431, 624, 464}));
-    std::vector<int> order;  // Tab walks the children in the order they stand
+    std::vector<LONG> order{client.right, client.bottom, check.left, check.top};
     for (HWND c = ::GetWindow(form.window(), GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT))
-        order.push_back(::GetDlgCtrlID(c));
-    EXPECT_EQ(order, (std::vector<int>{kListView1, kCommand1, kCommand3, kProgressBar1, kCommand4,
-                                       kLabel1, kLabel2, kCheck1, kLabel3, kImage1}));
-}
+        order.push_back(::GetDlgCtrlID(c));  // the order Tab walks
+    // Check1 stands below the client area, out of sight as designed.
+    EXPECT_EQ(order, (std::vector<LONG>{694, 431, 624, 464, kListView1, kCommand1, kCommand3,
+                                        kProgressBar1, kCommand4, kLabel1, kLabel2, kCheck1,
+                                        kLabel3, kImage1}));
 
-TEST_F(Form1Test, AddCompressOpenAndTheGuardsOfABusyWindow) {
     const std::string a = page("a.html", "a  a"), b = page("b.HTM", "b  b");
     // The last answer is for an Open dialog that must not come up during the batch.
     script.answers = {L"", wide(folder_) + std::wstring(L"\0a.html\0b.HTM", 13), wide(a)};
     click(kCommand1);  // cancelled
     click(kCommand1);
-    EXPECT_EQ(std::pair(rows(), count()), std::pair(std::vector<std::string>{b, a}, 2u));
-
     // Commands and drops that arrive while the batch runs are turned away, whole.
     drop({page("late.html", "x")});
     ::PostMessageW(form.window(), WM_COMMAND, MAKEWPARAM(kCommand4, BN_CLICKED), 0);
     ::PostMessageW(form.window(), WM_COMMAND, MAKEWPARAM(kCommand1, BN_CLICKED), 0);
     click(kCommand3);
-    EXPECT_EQ(rows().size(), 2u);
-    EXPECT_EQ(readFile(a) + readFile(b), "a a\r\nb b\r\n");
-    EXPECT_EQ(
-        script.messages,
-        (std::vector{std::pair(MessageIcon::Information,
-                               std::wstring(L"All HTML files are compressed successfully."))}));
+    EXPECT_EQ(std::tuple(shown(), readFile(a) + readFile(b)),
+              std::tuple(std::vector<std::string>{b, a, "2"}, "a a\r\nb b\r\n"));
 
-    ListView_SetItemState(form.control(kListView1), 1, LVIS_SELECTED, LVIS_SELECTED);
-    NMHDR doubleClick;
-    notify(NM_DBLCLK, &doubleClick);
-    EXPECT_EQ(script.opened, (std::vector<std::wstring>{wide(a)}));
+    ListView_SetItemState(list, 1, LVIS_SELECTED, LVIS_SELECTED);
+    NMHDR doubleClick{list, kListView1, static_cast<UINT>(NM_DBLCLK)};
+    ::SendMessageW(form.window(), WM_NOTIFY, kListView1, reinterpret_cast<LPARAM>(&doubleClick));
 
     // A file gone by its turn: the figures say so, the row's tip says why, the message lists it.
     ::DeleteFileW(wide(a).c_str());
     click(kCommand3);
-    EXPECT_EQ(form.fileList().row(2)->ratio, "Failed");
     wchar_t tip[512] = L"";
-    NMLVGETINFOTIPW info{};
-    info.pszText = tip, info.cchTextMax = 512, info.iItem = 1;
-    notify(LVN_GETINFOTIPW, &info.hdr);
-    EXPECT_NE(std::wstring(tip).find(L"does not exist"), std::wstring::npos) << tip;
-    EXPECT_EQ(std::pair(script.messages.back().first, script.messages.back().second.find(
-                                                          L"1 of 2 files could not be compressed")),
-              std::pair(MessageIcon::Warning, std::size_t{0}));
-
+    NMLVGETINFOTIPW info{
+        {list, kListView1, static_cast<UINT>(LVN_GETINFOTIPW)}, 0, tip, 512, 1, 0, 0};
+    ::SendMessageW(form.window(), WM_NOTIFY, kListView1, reinterpret_cast<LPARAM>(&info));
+    EXPECT_EQ(std::tuple(form.fileList().row(2)->ratio, std::wstring(tip)),
+              std::tuple("Failed", L"the file does not exist"));
     click(kCommand4);
-    EXPECT_EQ(std::pair(rows().size(), count()), std::pair(std::size_t{0}, 2u));  // the count stays
-}
+    EXPECT_EQ(shown(), std::vector<std::string>{"2"});  // the count stays
 
-// Closing while the batch the drop started runs stops it and leaves the rest of the pages alone.
-TEST_F(Form1Test, ADropAddsPagesAndEveryPageUnderAFolderInOrderAndCloseStopsTheBatch) {
-    for (const char* name :
-         {"site\\sub\\z.HTML", "site\\b.htm", "site\\notes.txt", "one.html", "two.css"})
-        page(name, "x  x");
-    drop({folder_ + "\\one.html", folder_ + "\\two.css", folder_ + "\\site"});
+    // Closing while a batch runs stops it and leaves the rest of the pages alone.
+    const std::string site = folder_ + "\\site\\", one = page("one.html", "x  x");
+    for (const char* name : {"sub\\z.HTML", "b.htm", "notes.txt"}) writeFile(site + name, "x  x");
+    drop({one, page("two.css", "x  x"), folder_ + "\\site"});
     for (MSG m; ::PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);) ::DispatchMessageW(&m);
-    const std::string site = folder_ + "\\site\\";
-    EXPECT_EQ(
-        std::pair(rows(), count()),
-        std::pair(std::vector{site + "sub\\z.HTML", site + "b.htm", folder_ + "\\one.html"}, 3u));
+    EXPECT_EQ(shown(), (std::vector{site + "sub\\z.HTML", site + "b.htm", one, std::string("3")}));
     ::PostMessageW(form.window(), WM_CLOSE, 0, 0);
     click(kCommand3);
-    EXPECT_EQ(form.window(), nullptr);
-    EXPECT_TRUE(script.messages.empty());
-    EXPECT_EQ(readFile(folder_ + "\\one.html"), "x  x");
+    EXPECT_EQ(
+        std::tuple(form.window(), readFile(one), script.log),
+        std::tuple(nullptr, "x  x",
+                   std::vector<std::wstring>{
+                       L"i: All HTML files are compressed successfully.", L"open: " + wide(a),
+                       L"!: 1 of 2 files could not be compressed and were left unchanged:\n\n" +
+                           wide(a) + L": the file does not exist"}));
 }
