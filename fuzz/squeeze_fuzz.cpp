@@ -25,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const auto squeezes = vellork::testing::everySqueeze();
     for (const auto& s : squeezes) {
         const auto cuts = randomCuts(rng, page.size());
-        if (vellork::testing::squeezeCut(page, cuts, s.fresh) != expected) std::abort();
-        if (vellork::testing::squeezeCut(page, {}, s.fresh) != expected) std::abort();
+        if (vellork::testing::squeezeCut(page, cuts, s.second) != expected) std::abort();
+        if (vellork::testing::squeezeCut(page, {}, s.second) != expected) std::abort();
     }
     return 0;
 }

@@ -22,10 +22,10 @@ std::string withSeparator(std::string text, const std::string& separator) {
     return text;
 }
 
-// A row's two figures as it shows them, after a pass that measured `before` and `after`.
+// A row's two figures as it shows them, after a pass that measured `before` and `after`. The
+// chain's text from the row before is read, then reset for the next (a "!" if not).
 std::string shown(std::int64_t before, std::int64_t after, const std::string& sep,
                   const std::string& error = {}) {
-    // The chain's text from the row before is read, then reset for the next (a "!" if not).
     std::string carried = "7";
     const RowFigures f = rowFigures({error.empty(), before, after, error, {}}, carried, sep);
     return f.compressedSize + " | " + f.ratio + (error.empty() && carried != "0" ? "!" : "");

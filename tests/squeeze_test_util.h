@@ -3,6 +3,7 @@
 #include "squeezer.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vellork {
@@ -13,17 +14,13 @@ std::size_t squeezeBlocksAvx512Vbmi2Portable(const unsigned char* in, std::size_
 
 namespace vellork::testing {
 
-struct SqueezeUnderTest {
-    std::string name;
-    Squeezer fresh;
-};
-
-// Every path this processor runs, and the VBMI2 kernel's portable build, which runs on any.
-inline std::vector<SqueezeUnderTest> everySqueeze() {
-    std::vector<SqueezeUnderTest> all;
+// Every path this processor runs, and the VBMI2 kernel's portable build, which runs on any; each
+// by name, fresh.
+inline std::vector<std::pair<std::string, Squeezer>> everySqueeze() {
+    std::vector<std::pair<std::string, Squeezer>> all;
     for (SqueezePath path : supportedSqueezePaths())
-        all.push_back({std::string(squeezePathName(path)), Squeezer(path)});
-    all.push_back({"avx512vbmi2 portable build", Squeezer(squeezeBlocksAvx512Vbmi2Portable)});
+        all.emplace_back(squeezePathName(path), Squeezer(path));
+    all.emplace_back("avx512vbmi2 portable build", Squeezer(squeezeBlocksAvx512Vbmi2Portable));
     return all;
 }
 

@@ -29,13 +29,13 @@ TEST(Squeezer, EveryPathSqueezesTheEdgeCases) {
     };
     for (const auto& [in, out] : cases) {
         ASSERT_EQ(squeeze(in), out) << PrintToString(in);
-        for (const auto& s : everySqueeze())
+        for (const auto& [name, squeezer] : everySqueeze())
             for (std::size_t at = 0; at < 160; ++at) {
                 const std::string fill(at % 80, at < 80 ? ' ' : 'w'), page = fill + in + fill;
                 for (const std::vector<std::size_t>& cuts :
                      {std::vector<std::size_t>{}, {fill.size() + at % (in.size() + 1)}})
-                    ASSERT_EQ(squeezeCut(page, cuts, s.fresh), squeeze(page))
-                        << s.name << ": " << PrintToString(page) << " cut " << PrintToString(cuts);
+                    ASSERT_EQ(squeezeCut(page, cuts, squeezer), squeeze(page))
+                        << name << ": " << PrintToString(page) << " cut " << PrintToString(cuts);
             }
     }
 }
