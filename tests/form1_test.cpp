@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QToolTip>
 
+#include <clocale>
 #include <random>
 
 #include <sys/stat.h>
@@ -243,6 +244,28 @@ TEST_F(WindowTest, AWholeUseFromAddFileToTheFinalMessage) {
     EXPECT_TRUE(messages.last().startsWith("W: 3 of 9 files"));
 }
 
+// The window runs under the user's C library locale (QApplication sets it) and takes the
+// separator from Qt's, and in some the two disagree (es_PE: ',' and '.'; ar_EG: '.' and U+066B).
+TEST_F(WindowTest, ShowsAPercentageInEveryLocale) {
+    const std::string page = std::string(970, ' ') + std::string(7028, 'x') + "\r\n";
+    dir.write("a.html", page);
+    add({"a.html"});
+    int tried = 0;
+    for (const char* name : {"es_PE.UTF-8", "oc_FR.UTF-8", "ar_EG.UTF-8", "ps_AF.UTF-8",
+                             "fr_CH.UTF-8", "de_DE.UTF-8", "en_US.UTF-8"}) {
+        if (!std::setlocale(LC_ALL, name)) continue;  // not installed here
+        const QLocale locale(QString::fromLatin1(name));
+        QLocale::setDefault(locale);
+        dir.write("a.html", page);
+        click("Command3");  // 8000 bytes become 7030
+        EXPECT_EQ(rows(1, 1), "8000 | 12" + locale.decimalPoint() + "13 % | 7030 | ") << name;
+        ++tried;
+    }
+    std::setlocale(LC_ALL, "C");
+    QLocale::setDefault(QLocale::c());
+    EXPECT_GE(tried, 3) << "install locales-all";
+}
+
 TEST_F(WindowTest, DroppedPagesAndFoldersJoinTheListLikeAddedFiles) {
     vellork::testing::shell(
         "cd '" + dir.path() +
@@ -353,12 +376,11 @@ TEST_F(WindowTest, RandomInputDuringABatchNeverBreaksIt) {
         click("Command3");
         EXPECT_LE(messages.size(), 1 + closing);  // a final message from each batch at most
         std::string pages;                        // per file: C wholly compressed, U untouched
-        for (const std::string& name : dir.names())
-            pages += readFile(dir.file(name)) == squeezed ? "C"
-                     : readFile(dir.file(name)) == page   ? "U"
-                                                          : "?";
-        EXPECT_EQ(pages.size(), 6u);
-        EXPECT_EQ(pages.find_first_not_of(closing ? "CU" : "C"), std::string::npos) << pages;
+        for (const auto& [name, text] : vellork::testing::contents(dir.path()))
+            pages += text == squeezed ? 'C' : text == page ? 'U' : '?';
+        EXPECT_TRUE(pages.size() == 6 &&
+                    pages.find_first_not_of(closing ? "CU" : "C") == std::string::npos)
+            << pages;
     }
     EXPECT_TRUE(actions >= 20 && enabled == 0) << actions << " actions, " << enabled << " enabled";
 }
