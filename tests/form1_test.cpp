@@ -38,7 +38,9 @@ protected:
         return !yesNo ? Answer::Ok : answers.isEmpty() ? Answer::No : answers.takeFirst();
     }
     QStringList openFiles(QWidget*, const QString& title, const QStringList& filters) override {
-        asked = QStringList{title} + filters;
+        EXPECT_EQ(
+            QStringList{title} + filters,
+            QStringList({"Select Web Pages", "HTML File(s) (*.html)", "HTM File(s) (*.htm)"}));
         if (realDialog) return QtDialogs().openFiles(&window, title, filters);
         return files.isEmpty() ? QStringList() : files.takeFirst();
     }
@@ -69,7 +71,6 @@ protected:
     QStringList messages;      // each as its icon's initial (C, W, I) and its text
     QList<Answer> answers;     // to Yes/No questions; No once the script runs out
     QList<QStringList> files;  // to the open dialog; cancelled once the script runs out
-    QStringList asked;         // the open dialog's title and filters
     QStringList opened;        // by the shell
     bool realDialog = false;   // the open dialog itself instead of the script
     vellork::testing::TempDir dir;
@@ -111,7 +112,6 @@ TEST_F(WindowTest, AddFilePutsReadableRowsOnTopAndClearListEmptiesTheList) {
     // Names only typed, so not there; a TAB in a name; a name in Latin-1, which is no text in
     // this UTF-8 system and would name another file once turned back: refused.
     add({"a.html", "b.html", "typed.html", "tab\there.html", "caf\xe9.html"});
-    EXPECT_EQ(asked.join(" | "), "Select Web Pages | HTML File(s) (*.html) | HTM File(s) (*.htm)");
     EXPECT_TRUE(messages.size() == 1 && messages[0].startsWith("W: These files were not added"));
     EXPECT_EQ(window.fileList().rowText(1), path("tab\there.html"));
     EXPECT_EQ(cell(1, 0) + cell(2, 0) + cell(3, 0) + cell(4, 0),
@@ -235,35 +235,25 @@ TEST_F(WindowTest, AWholeUseFromAddFileToTheFinalMessage) {
     EXPECT_EQ(QToolTip::text(), "it is a device, not a file");
     EXPECT_EQ(list->toolTip(), "Double Click the list to open HTML file");
     EXPECT_EQ(list->model()->headerData(2, Qt::Horizontal).toString(), "Compression Ratio %");
-    // Once the file is there, the next run clears its mark, in the figures of the user's locale.
-    dir.write("missing.html", std::string(234, ' ') + std::string(1000, 'x'));
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    click("Command3");
-    QLocale::setDefault(QLocale::c());
-    EXPECT_EQ(rows(7, 7), " | 18,8 % | 1002 | ");  // 1234 bytes became 1002
-    EXPECT_TRUE(messages.last().startsWith("W: 3 of 9 files"));
-}
-
-// The window runs under the user's C library locale (QApplication sets it) and takes the
-// separator from Qt's, and in some the two disagree (es_PE: ',' and '.'; ar_EG: '.' and U+066B).
-TEST_F(WindowTest, ShowsAPercentageInEveryLocale) {
-    const std::string page = std::string(970, ' ') + std::string(7028, 'x') + "\r\n";
-    dir.write("a.html", page);
-    add({"a.html"});
+    // Once the file is there, the next run clears its mark, with the figures in the user's
+    // locale. The window runs under the user's C library locale (QApplication sets it) and takes
+    // the separator from Qt's; in some the two disagree (es_PE: ',' and '.'; ar_EG: '.' and
+    // U+066B).
     int tried = 0;
     for (const char* name : {"es_PE.UTF-8", "oc_FR.UTF-8", "ar_EG.UTF-8", "ps_AF.UTF-8",
                              "fr_CH.UTF-8", "de_DE.UTF-8", "en_US.UTF-8"}) {
         if (!std::setlocale(LC_ALL, name)) continue;  // not installed here
         const QLocale locale(QString::fromLatin1(name));
         QLocale::setDefault(locale);
-        dir.write("a.html", page);
-        click("Command3");  // 8000 bytes become 7030
-        EXPECT_EQ(rows(1, 1), "8000 | 12" + locale.decimalPoint() + "13 % | 7030 | ") << name;
+        dir.write("missing.html", std::string(234, ' ') + std::string(1000, 'x'));
+        click("Command3");  // 1234 bytes become 1002
+        EXPECT_EQ(rows(7, 7), " | 18" + locale.decimalPoint() + "8 % | 1002 | ") << name;
         ++tried;
     }
     std::setlocale(LC_ALL, "C");
     QLocale::setDefault(QLocale::c());
     EXPECT_GE(tried, 3) << "install locales-all";
+    EXPECT_TRUE(messages.last().startsWith("W: 3 of 9 files"));
 }
 
 TEST_F(WindowTest, DroppedPagesAndFoldersJoinTheListLikeAddedFiles) {
