@@ -60,6 +60,7 @@ protected:
         return shown.join("\n");
     }
     QString progress() { return QString("%1/%2").arg(bar->value()).arg(bar->maximum()); }
+    QString count() { return control("Label2")->property("text").toString(); }
     QString path(const std::string& name) { return QFile::decodeName(dir.file(name).c_str()); }
     // "Add File", the dialog answering with these names in the test's folder.
     void add(const std::vector<std::string>& names) {
@@ -117,13 +118,12 @@ TEST_F(WindowTest, AddFilePutsReadableRowsOnTopAndClearListEmptiesTheList) {
     EXPECT_EQ(cell(1, 0) + cell(2, 0) + cell(3, 0) + cell(4, 0),
               path("tab\\there.html") + path("typed.html") + path("b.html") + path("a.html"));
     EXPECT_EQ(cell(2, 1) + "|" + cell(3, 1) + "|" + cell(4, 1), "||4");
-    EXPECT_EQ(control("Label2")->property("text"), "4");
+    EXPECT_EQ(count(), "4");
     click("Command4");
-    EXPECT_EQ(window.fileList().count(), 0);
-    click("Command1");  // cancelled: nothing changes, the count shown stays until rows are added
-    EXPECT_EQ(control("Label2")->property("text"), "4");
+    click("Command1");  // cancelled: the list stays empty, the count shown until rows are added
+    EXPECT_EQ(QString::number(window.fileList().count()) + " " + count(), "0 4");
     add({"b.html"});
-    EXPECT_EQ(control("Label2")->property("text"), "1");
+    EXPECT_EQ(count(), "1");
     // A long selection leaves the window its turns while the rows go in. Past the 32,767 rows a
     // 16-bit counter would reach, the batch runs to the last row and counts what it does not list.
     int rowsAtATurn = 0;
@@ -176,8 +176,7 @@ TEST_F(WindowTest, DoubleClickOpensTheSelectedRowOnly) {
     // Ctrl+click takes the selection away; the row stays current, and is not opened.
     QTest::mouseClick(view, Qt::LeftButton, Qt::ControlModifier, second);
     QTest::mouseDClick(view, Qt::LeftButton, {}, below);
-    EXPECT_EQ(opened, QStringList({path("a.html"), path("a.html")}));
-    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_EQ(opened + messages, QStringList({path("a.html"), path("a.html")}));
 }
 
 TEST_F(WindowTest, AWholeUseFromAddFileToTheFinalMessage) {
@@ -290,9 +289,9 @@ TEST_F(WindowTest, DroppedPagesAndFoldersJoinTheListLikeAddedFiles) {
     for (int r = 1; r <= window.fileList().count(); ++r)
         rows << cell(r, 0).mid(int(dir.path().size()) + 1) + " " + cell(r, 1);
     EXPECT_EQ(
-        rows.join(", "),
-        "two.HTM 2, site/z.html 4, site/sub/c.html 7, site/b.htm 6, site/A.HTML 5, one.html 1");
-    EXPECT_EQ(control("Label2")->property("text"), "6");
+        rows.join(", ") + " = " + count(),
+        "two.HTM 2, site/z.html 4, site/sub/c.html 7, site/b.htm 6, site/A.HTML 5, one.html 1 "
+        "= 6");
     // During a batch a drag is refused, and a drop taken just before it is refused when its
     // turn comes: nothing is added either way.
     bool takenDuringBatch = true;

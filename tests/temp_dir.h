@@ -33,7 +33,6 @@ struct TempDir {
         std::ofstream(file(name), std::ios::binary) << content;
         return file(name);
     }
-    // The names in the folder, sorted.
     std::vector<std::string> names() const {
         std::vector<std::string> result;
         for (auto& entry : std::filesystem::directory_iterator(root))
