@@ -9,9 +9,11 @@
 namespace vellork::reference {
 
 inline std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
-    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
-        text.replace(at, from.size(), to);
-    return text;
+    std::string out;
+    std::size_t at = 0;
+    for (std::size_t hit; (hit = text.find(from, at)) != std::string::npos; at = hit + from.size())
+        out.append(text, at, hit - at) += to;
+    return out.append(text, at);
 }
 
 inline std::string squeeze(const std::string& page) {
