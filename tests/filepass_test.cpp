@@ -116,7 +116,7 @@ TEST(FilePass, AFailureAtAnyStepLosesNothingSaysWhyAndKeepsTheDurableOrder) {
     EXPECT_EQ(steps, "crwmsnRf");
 
     const std::tuple<FaultPoint, int, std::string> faults[] = {
-        {FaultPoint::Read, EIO, "could not read the file: the disk reported an input/output error"},
+        {FaultPoint::Read, EACCES, "could not read the file: permission denied"},
         {FaultPoint::Write, ENOSPC, "could not write the compressed page: the disk is full"},
         {FaultPoint::CreateTemp, EDQUOT,
          "could not create a temporary file in the folder: the disk quota is used up"},
