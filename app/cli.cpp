@@ -104,15 +104,13 @@ std::string escaped(const std::string& path) {
     for (std::size_t i = 0; i < path.size();) {
         const unsigned char c = s[i];
         const std::size_t n = utf8Length(s + i, path.size() - i);
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        if (c == '\\' || c == '\t' || c == '\n' || c == '\r') {
+        const char* named = c == '\\'   ? "\\\\"
+                            : c == '\t' ? "\\t"
+                            : c == '\n' ? "\\n"
+                            : c == '\r' ? "\\r"
+                                        : nullptr;
+        if (named) {
+            out += named;
             ++i;
             continue;
         }
