@@ -62,11 +62,12 @@ protected:
     QString progress() { return QString("%1/%2").arg(bar->value()).arg(bar->maximum()); }
     QString count() { return control("Label2")->property("text").toString(); }
     QString path(const std::string& name) { return QFile::decodeName(dir.file(name).c_str()); }
-    // "Add File", the dialog answering with these names in the test's folder.
-    void add(const std::vector<std::string>& names) {
+    // "Add File" in the test's window (or `in`), the dialog answering with these names in the
+    // test's folder.
+    void add(const std::vector<std::string>& names, Form1* in = nullptr) {
         files << QStringList();
         for (const std::string& name : names) files.last() << path(name);
-        click("Command1");
+        QTest::mouseClick((in ? in : &window)->findChild<QWidget*>("Command1"), Qt::LeftButton);
     }
 
     QStringList messages;      // each as its icon's initial (C, W, I) and its text
@@ -315,8 +316,7 @@ TEST_F(WindowTest, AClickMeanwhileStartsNothingAndACloseEndsTheBatchAfterTheFile
         Form1 form{*this, *this};
         for (const char* name : {"a.html", "b.html"})
             dir.write(name, name[0] + std::string("  ") + name[0]);
-        files << QStringList{path("b.html"), path("a.html")};
-        QTest::mouseClick(form.findChild<QWidget*>("Command1"), Qt::LeftButton);
+        add({"b.html", "a.html"}, &form);
         auto* start = form.findChild<QPushButton*>("Command3");
         QObject::connect(&form.fileList(), &FileListModel::dataChanged, [&](QModelIndex at) {
             if (at.row() + 1 == closeIn) form.close();
