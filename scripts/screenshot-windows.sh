@@ -7,11 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-docs/screenshot-windows.png}
 build=$(realpath "${VELLORK_WIN_BUILD_DIR:-build-win}")
-work=$(mktemp -d)
-for name in index about contact; do
-    sed "s/A sample page/The $name page/" scripts/sample.html > "$work/$name.html"
-done
-cat scripts/sample.html scripts/sample.html scripts/sample.html > "$work/news.htm"
+work=$(scripts/sample-pages.sh)
 
 export OUT=$(realpath -m "$out") WORK=$work PROGRAM=$build/app/Vellork.exe
 export WINEPREFIX=$build/wine-screen WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

@@ -5,11 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-docs/screenshot.png}
 program=$(realpath "${VELLORK_BUILD_DIR:-build}/app/vellork")
-work=$(mktemp -d)
-for name in index about contact; do
-    sed "s/A sample page/The $name page/" scripts/sample.html > "$work/$name.html"
-done
-cat scripts/sample.html scripts/sample.html scripts/sample.html > "$work/news.htm"
+work=$(scripts/sample-pages.sh)
 
 export OUT=$(realpath -m "$out") WORK=$work PROGRAM=$program
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
