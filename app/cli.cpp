@@ -265,7 +265,8 @@ int main(int argc, char** argv) {
             }
             if (!pass.note.empty())
                 std::fprintf(stderr, "%s\tnote: %s\n", shown.c_str(), pass.note.c_str());
-            const vellork::RowFigures figures = vellork::rowFigures(pass, ratioText, separator);
+            const vellork::RowFigures figures =
+                vellork::rowFigures(pass.ok, pass.sizeBefore, pass.sizeAfter, ratioText, separator);
             const std::string fields = "\t" + vellork::integerText(pass.sizeBefore) + "\t" +
                                        figures.ratio + "\t" + figures.compressedSize;
             const std::string& path = nullEnded ? files[i].shown : shown;

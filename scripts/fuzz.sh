@@ -11,17 +11,17 @@ if ! command -v clang++ >/dev/null; then
 fi
 out=build-fuzz
 mkdir -p "$out/found"
-flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -Icompress -Itests
+flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -Icore/squeeze -Itests/common -Itests/core/squeeze
        -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all)
 objects=("$out/squeezer.o" "$out/avx512-portable.o")
-clang++ "${flags[@]}" -c compress/squeezer.cpp -o "$out/squeezer.o"
+clang++ "${flags[@]}" -c core/squeeze/squeezer.cpp -o "$out/squeezer.o"
 # The VBMI2 kernel over SIMDe's portable intrinsics, which this processor can run whatever it has.
-clang++ "${flags[@]}" -Wno-psabi -c tests/squeeze_avx512_portable.cpp -o "$out/avx512-portable.o"
+clang++ "${flags[@]}" -Wno-psabi -c tests/core/squeeze/squeeze_avx512_portable.cpp -o "$out/avx512-portable.o"
 case "$(uname -m)" in
     x86_64 | amd64)
-        clang++ "${flags[@]}" -mavx2 -c compress/squeeze_avx2.cpp -o "$out/avx2.o"
+        clang++ "${flags[@]}" -mavx2 -c core/squeeze/squeeze_avx2.cpp -o "$out/avx2.o"
         clang++ "${flags[@]}" -mavx512f -mavx512bw -mavx512vbmi2 -mpopcnt \
-            -c compress/squeeze_avx512.cpp -o "$out/avx512.o"
+            -c core/squeeze/squeeze_avx512.cpp -o "$out/avx512.o"
         objects+=("$out/avx2.o" "$out/avx512.o")
         ;;
 esac

@@ -20,7 +20,7 @@ ctest --preset asan --parallel "$(nproc)" --timeout 900
 echo "== the Windows programs, cross-built with MinGW-w64 and tested under Wine"
 cmake --preset windows >/dev/null
 cmake --build --preset windows --parallel "$(nproc)"
-if cmake/wine-run.sh "$PWD/build-win/wine" build-win/tests/transform_tests.exe \
+if cmake/wine-run.sh "$PWD/build-win/wine" build-win/tests/core/squeeze/squeeze_tests.exe \
     --gtest_list_tests >/dev/null; then
     ctest --preset windows --parallel "$(nproc)"
 else

@@ -4,11 +4,11 @@
 
 namespace vellork {
 
-RowFigures rowFigures(const PassResult& pass, std::string& ratioText,
-                      std::string_view decimalSeparator) {
-    if (!pass.ok) return {kFailedText, kFailedText};
-    const std::string after = integerText(pass.sizeAfter);
-    RatioChain chain = ratioChain(integerText(pass.sizeBefore), after, ratioText, decimalSeparator);
+RowFigures rowFigures(bool ok, std::int64_t sizeBefore, std::int64_t sizeAfter,
+                      std::string& ratioText, std::string_view decimalSeparator) {
+    if (!ok) return {kFailedText, kFailedText};
+    const std::string after = integerText(sizeAfter);
+    RatioChain chain = ratioChain(integerText(sizeBefore), after, ratioText, decimalSeparator);
     ratioText = "0";
     // A step that failed would leave a figure that belongs to nothing measured.
     if (!chain.complete) return {after, kNoRatioText};

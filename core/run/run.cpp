@@ -64,7 +64,8 @@ void CompressRun::CompressFiles() {
         const PassResult pass = runPass(*path, pacer);
         pacer.tick();
 
-        const RowFigures figures = rowFigures(pass, ratioText, separator_);
+        const RowFigures figures =
+            rowFigures(pass.ok, pass.sizeBefore, pass.sizeAfter, ratioText, separator_);
         list_.setColumn(i, FileList::kCompressedSizeColumn, figures.compressedSize);
         list_.setTip(i, pass.ok ? pass.note : pass.error);
         if (!pass.ok) failures.push_back(*path + ": " + pass.error);

@@ -15,7 +15,7 @@ const std::string kSeparators[] = {".", ",", "\xd9\xab"};
 // chain's text from the row before is read, then reset for the next (a "!" if not).
 std::string shown(std::int64_t before, std::int64_t after, const std::string& sep) {
     std::string carried = "7";
-    const RowFigures f = rowFigures({true, before, after, {}, {}}, carried, sep);
+    const RowFigures f = rowFigures(true, before, after, carried, sep);
     return f.compressedSize + " | " + f.ratio + (carried != "0" ? "!" : "");
 }
 
