@@ -1,6 +1,7 @@
 // Vellork: the window program. It reads no command line of its own.
 
 #include "form1.h"
+#include "startup.h"
 #include "toolkit.h"
 
 #include <QApplication>
@@ -27,6 +28,7 @@ bool displayAvailable() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    vellork::app::prepareProcess();
     if (!displayAvailable()) {
         std::fputs(
             "Vellork needs a graphical display, and none was found (DISPLAY is not set).\n"
