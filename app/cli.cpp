@@ -5,6 +5,8 @@
 #include "filepass.h"
 #include "numtext.h"
 
+#include <getopt.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -19,6 +21,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
 using vellork::cli::FileIdentity;
@@ -47,13 +50,16 @@ std::string lowercase(std::string text) {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: vellork-cli [-r] [-j N] [-z] [--any-name] [--] PATH...\n"
+    "Usage: vellork-cli [OPTION]... [--] PATH...\n"
     "Squeezes each HTML page into one line, in place: blank lines dropped, lines trimmed and\n"
     "joined, tabs and line feeds removed, runs of spaces collapsed.\n"
     "\n"
     "  -r, --recursive  take every .html and .htm file under each folder, in sorted order;\n"
     "                   symbolic links inside a folder are reported and not followed\n"
-    "  -j, --jobs N     compress up to N files at once (default 16: most of the time goes\n"
+    "  -n, --check, --dry-run\n"
+    "                   change nothing: print what a real run would, and list on standard\n"
+    "                   error what each page would lose beyond whitespace\n"
+    "  -j, --jobs=N     compress up to N files at once (default 16: most of the time goes\n"
     "                   into waiting for the disk); each file is still replaced only once\n"
     "                   it is safely on disk, two names of one file are never worked on\n"
     "                   at once, and results are printed in the order of the files\n"
@@ -61,6 +67,8 @@ constexpr const char* kUsage =
     "                   path as it is, unescaped (for scripts, like find -print0)\n"
     "      --any-name   also compress a file named on the command line whose name does not\n"
     "                   end in .html or .htm\n"
+    "  -q, --quiet      print failures only\n"
+    "  -v, --verbose    end with a line of totals: pages, bytes before and after, saved\n"
     "  -h, --help       show this help and exit\n"
     "  -V, --version    show the version and exit\n"
     "  --               treat every following argument as a path\n"
@@ -71,7 +79,112 @@ constexpr const char* kUsage =
     "bytes that are not UTF-8 as \\xHH. A file that could not be compressed is left\n"
     "untouched and named on standard error with the reason.\n"
     "Exit status: 0 all files compressed, 1 some failed (or a folder could not be read, or\n"
-    "the output could not be written), 2 usage error.\n";
+    "the output could not be written), 2 usage error, 3 (--check only) no failure, but some\n"
+    "pages would lose more than whitespace.\n";
+
+enum Status { kAllDone = 0, kSomeFailed = 1, kUsageError = 2, kSomeAtRisk = 3 };
+enum class Talk { Quiet, Normal, Verbose };
+
+// What the command line asks for.
+struct Settings {
+    bool recursive = false, nullEnded = false, anyName = false, check = false;
+    Talk talk = Talk::Normal;
+    unsigned jobs = 16;
+    std::vector<std::string> paths;
+};
+
+int usageError(const std::string& message) {
+    if (!message.empty()) std::fprintf(stderr, "vellork-cli: %s\n", message.c_str());
+    std::fputs("Try 'vellork-cli --help' for more information.\n", stderr);
+    return kUsageError;
+}
+
+int printAndExit(const std::string& text) {
+    std::fputs(text.c_str(), stdout);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? kAllDone : kSomeFailed;
+}
+
+std::optional<unsigned> jobCount(const char* text) {
+    unsigned n = 0;
+    for (const char* c = text; *c; ++c) {
+        if (*c < '0' || *c > '9' || (n = n * 10 + unsigned(*c - '0')) > 1024) return std::nullopt;
+    }
+    return *text && n >= 1 ? std::optional(n) : std::nullopt;
+}
+
+// Reads the command line the way getopt_long does (bundled short options, --jobs=4,
+// unambiguous abbreviations) and keeps the paths in their order. An exit status instead when
+// the command line ends the program (help, version, a usage error).
+std::variant<Settings, int> parse(std::vector<std::string> args) {
+    for (const std::string& arg : args) {
+        if (arg == "--") break;
+        if (vellork::cli::asksForHelp(arg)) return printAndExit(kUsage);
+    }
+    // getopt names the program by the first argument in its messages.
+    args.at(0) = "vellork-cli";
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    enum { kAnyName = 256 };
+    static const option kLong[] = {{"recursive", no_argument, nullptr, 'r'},
+                                   {"check", no_argument, nullptr, 'n'},
+                                   {"dry-run", no_argument, nullptr, 'n'},
+                                   {"jobs", required_argument, nullptr, 'j'},
+                                   {"null", no_argument, nullptr, 'z'},
+                                   {"any-name", no_argument, nullptr, kAnyName},
+                                   {"quiet", no_argument, nullptr, 'q'},
+                                   {"verbose", no_argument, nullptr, 'v'},
+                                   {"help", no_argument, nullptr, 'h'},
+                                   {"version", no_argument, nullptr, 'V'},
+                                   {nullptr, 0, nullptr, 0}};
+    Settings settings;
+    // The leading '-' hands over every path in place, so a lone "-" is seen before "--" only.
+    for (int code; (code = ::getopt_long(int(args.size()), argv.data(), "-rnj:zqvhV", kLong,
+                                         nullptr)) != -1;) {
+        switch (code) {
+            case 1:
+                if (std::strcmp(optarg, "-") == 0)
+                    return usageError(
+                        "'-' (standard input) cannot be squeezed in place; name the pages, or "
+                        "write ./- for a file called -");
+                settings.paths.emplace_back(optarg);
+                break;
+            case 'r':
+                settings.recursive = true;
+                break;
+            case 'n':
+                settings.check = true;
+                break;
+            case 'z':
+                settings.nullEnded = true;
+                break;
+            case kAnyName:
+                settings.anyName = true;
+                break;
+            case 'q':
+                settings.talk = Talk::Quiet;
+                break;
+            case 'v':
+                settings.talk = Talk::Verbose;
+                break;
+            case 'j':
+                if (const auto jobs = jobCount(optarg))
+                    settings.jobs = *jobs;
+                else
+                    return usageError("-j takes a number of files from 1 to 1024");
+                break;
+            case 'h':
+                return printAndExit(kUsage);
+            case 'V':
+                return printAndExit("vellork-cli " VELLORK_VERSION "\n");
+            default:
+                return usageError("");  // getopt has said what is wrong
+        }
+    }
+    settings.paths.insert(settings.paths.end(), argv.begin() + optind, argv.end() - 1);
+    if (settings.paths.empty()) return usageError("no file given");
+    return settings;
+}
 
 // Length of the valid UTF-8 sequence at s[0], or 0 when it is not one.
 std::size_t utf8Length(const unsigned char* s, std::size_t left) {
@@ -128,15 +241,93 @@ std::string escaped(const std::string& path) {
     return out;
 }
 
+// What the command line names, in order: the pages found by walking folders, and the files
+// named themselves. What the walks met, and what is refused before any pass, is in `messages`.
+void collect(const Settings& settings, std::vector<Job>& files,
+             std::vector<WalkMessage>& messages) {
+    using namespace vellork::cli;
+    for (const std::string& path : settings.paths) {
+        const bool folder = isFolder(path);
+        if (settings.recursive && folder) {
+            walkFolder(path, files, messages);
+        } else if (settings.recursive && !isPageName(fileNameOf(path)) && !pathExists(path)) {
+            messages.push_back({path, "the folder does not exist", true});
+        } else {
+            Job job{path, {}, {}, {}};
+            if (folder)
+                job.refusal = "it is a folder, not a file; -r compresses the pages in it";
+            else if (!settings.anyName && !isPageName(fileNameOf(path)))
+                job.refusal = "not an .html or .htm page; --any-name compresses it anyway";
+            files.push_back(std::move(job));
+        }
+    }
+}
+
+// Where the run's words go: one record per page on standard output, everything else on
+// standard error, each line a path and a text with a TAB between them.
+class Output {
+public:
+    explicit Output(const Settings& settings) : settings_(settings) {}
+
+    void message(const std::string& path, const std::string& text) {
+        std::fprintf(stderr, "%s\t%s\n", escaped(path).c_str(), text.c_str());
+    }
+
+    void record(const std::string& path, const vellork::PassResult& pass) {
+        const vellork::RowFigures figures =
+            vellork::rowFigures(true, pass.sizeBefore, pass.sizeAfter, ratioText_, ".");
+        const std::string fields = "\t" + vellork::integerText(pass.sizeBefore) + "\t" +
+                                   figures.ratio + "\t" + figures.compressedSize;
+        const std::string shown = settings_.nullEnded ? path : escaped(path);
+        if (std::fwrite(shown.data(), 1, shown.size(), stdout) != shown.size() ||
+            std::fputs(fields.c_str(), stdout) < 0 ||
+            std::fputc(settings_.nullEnded ? '\0' : '\n', stdout) < 0 || std::fflush(stdout) != 0)
+            outputError_ = outputError_ ? outputError_ : (errno ? errno : EIO);
+    }
+
+    // The line of totals that -v asks for.
+    void totals(std::uint64_t done, std::uint64_t failed, std::int64_t before, std::int64_t after) {
+        const vellork::RowFigures figures =
+            vellork::rowFigures(true, before, after, ratioText_, ".");
+        const std::string line =
+            "vellork-cli: pages: " + std::to_string(done) + " compressed, " +
+            std::to_string(failed) + " failed; bytes: " + vellork::integerText(before) +
+            " before, " + figures.compressedSize + " after, " +
+            vellork::integerText(before - after) + " saved (" + figures.ratio + ")\n";
+        std::fputs(line.c_str(), stderr);
+    }
+
+    // The exit status, worse when some of the output could not be written.
+    int finish(int status) {
+        if (!outputError_ && (std::fflush(stdout) != 0 || std::ferror(stdout)))
+            outputError_ = errno ? errno : EIO;
+        if (outputError_) {
+            std::fprintf(stderr, "vellork-cli: the results could not be written: %s\n",
+                         vellork::cli::lowercase(std::strerror(outputError_)).c_str());
+            status = kSomeFailed;
+        }
+        // A reason or a note that could not be told is a failure of its own.
+        if ((std::fflush(stderr) != 0 || std::ferror(stderr)) && status == kAllDone)
+            status = kSomeFailed;
+        return status;
+    }
+
+private:
+    const Settings& settings_;
+    std::string ratioText_;
+    int outputError_ = 0;
+};
+
 }  // namespace
 
 // Compresses the files on `jobs` threads and hands each result to `report` in file order.
 // Two paths to one file (hard links, symbolic links, a file named twice) never run at once:
 // the second waits for the first, exactly as it would one job at a time.
 void compressAll(const std::vector<Job>& files, unsigned jobs,
+                 const std::function<vellork::PassResult(const Job&)>& run,
                  const std::function<void(std::size_t, const vellork::PassResult&)>& report) {
     if (jobs <= 1) {
-        for (std::size_t i = 0; i < files.size(); ++i) report(i, vellork::cli::runJob(files[i]));
+        for (std::size_t i = 0; i < files.size(); ++i) report(i, run(files[i]));
         return;
     }
     std::vector<std::optional<vellork::PassResult>> results(files.size());
@@ -150,18 +341,18 @@ void compressAll(const std::vector<Job>& files, unsigned jobs,
             // replaced it: hold the file the name leads to when the wait is over.
             std::optional<FileIdentity> file;
             for (;;) {
-                file = vellork::cli::identityOf(files[i].shown);
+                file = vellork::cli::identityOf(files[i]);
                 if (!file) break;
                 std::unique_lock lock(mutex);
                 released.wait(lock, [&] { return !busy.count(*file); });
                 busy.insert(*file);
                 lock.unlock();
-                if (vellork::cli::identityOf(files[i].shown) == file) break;
+                if (vellork::cli::identityOf(files[i]) == file) break;
                 lock.lock();
                 busy.erase(*file);
                 released.notify_all();
             }
-            vellork::PassResult result = vellork::cli::runJob(files[i]);
+            vellork::PassResult result = run(files[i]);
             std::lock_guard lock(mutex);
             if (file) {
                 busy.erase(*file);
@@ -185,102 +376,40 @@ void compressAll(const std::vector<Job>& files, unsigned jobs,
 
 int main(int argc, char** argv) {
     using namespace vellork::cli;
+    prepareOutput();  // before anything is opened
     std::setlocale(LC_ALL, "");
-    prepareOutput();
-    const std::vector<std::string> args = arguments(argc, argv);
-    bool recursive = false, nullEnded = false, anyName = false;
-    unsigned jobs = 16;
-    std::vector<std::string> paths;
-    bool optionsDone = false;
-    auto usageError = [](const std::string& message) {
-        std::fprintf(stderr, "vellork-cli: %s\n%s", message.c_str(), kUsage);
-        return 2;
-    };
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (optionsDone || arg.empty() || arg[0] != '-' || arg == "-") {
-            paths.push_back(arg);
-        } else if (arg == "--") {
-            optionsDone = true;
-        } else if (arg == "-r" || arg == "--recursive") {
-            recursive = true;
-        } else if (arg == "-z" || arg == "--null") {
-            nullEnded = true;
-        } else if (arg == "--any-name") {
-            anyName = true;
-        } else if (arg == "-j" || arg == "--jobs" || arg.rfind("-j", 0) == 0 ||
-                   arg.rfind("--jobs=", 0) == 0) {
-            std::string value = arg == "-j" || arg == "--jobs"
-                                    ? (i + 1 < args.size() ? args[++i] : "")
-                                : arg[1] == 'j' ? arg.substr(2)
-                                                : arg.substr(7);
-            char* end = nullptr;
-            errno = 0;
-            const unsigned long n = std::strtoul(value.c_str(), &end, 10);
-            if (value.empty() || !std::isdigit(static_cast<unsigned char>(value[0])) || *end ||
-                errno || n < 1 || n > 1024)
-                return usageError("-j takes a number of files from 1 to 1024");
-            jobs = static_cast<unsigned>(n);
-        } else if (arg == "-h" || arg == "--help") {
-            std::fputs(kUsage, stdout);
-            return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
-        } else if (arg == "-V" || arg == "--version") {
-            std::printf("vellork-cli %s\n", VELLORK_VERSION);
-            return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
-        } else {
-            return usageError("unknown option '" + arg + "'");
-        }
-    }
-    if (paths.empty()) return usageError("no file given");
+    const auto parsed = parse(arguments(argc, argv));
+    if (const int* status = std::get_if<int>(&parsed)) return *status;
+    const Settings& settings = std::get<Settings>(parsed);
+    const bool quiet = settings.talk == Talk::Quiet;
 
-    // What to compress, in order. What the walks met is told first.
     std::vector<Job> files;
     std::vector<WalkMessage> messages;
-    for (const std::string& path : paths) {
-        if (recursive && isFolder(path)) {
-            walkFolder(path, files, messages);
-        } else {
-            Job job{path, {}, {}, {}};
-            if (!anyName && !isPageName(fileNameOf(path)) && !isFolder(path))
-                job.refusal = "not an .html or .htm page; --any-name compresses it anyway";
-            files.push_back(std::move(job));
-        }
-    }
+    collect(settings, files, messages);
+    Output output(settings);
     bool anyFailed = false;
     for (const WalkMessage& message : messages) {
-        std::fprintf(stderr, "%s\t%s\n", escaped(message.path).c_str(), message.text.c_str());
+        if (message.failed || !quiet) output.message(message.path, message.text);
         anyFailed |= message.failed;
     }
 
-    const std::string separator = std::localeconv()->decimal_point;
-    std::string ratioText;
-    int outputError = 0;
+    std::uint64_t done = 0, failed = 0;
+    std::int64_t before = 0, after = 0;
     compressAll(
-        files, jobsWithinSystemLimit(jobs), [&](std::size_t i, const vellork::PassResult& pass) {
-            const std::string shown = escaped(files[i].shown);
+        files, jobsWithinSystemLimit(settings.jobs),
+        [&](const Job& job) { return runJob(job, {}); },
+        [&](std::size_t i, const vellork::PassResult& pass) {
+            const std::string& shown = files[i].shown;
             if (!pass.ok) {
-                anyFailed = true;
-                std::fprintf(stderr, "%s\t%s\n", shown.c_str(), pass.error.c_str());
+                ++failed;
+                output.message(shown, pass.error);
                 return;
             }
-            if (!pass.note.empty())
-                std::fprintf(stderr, "%s\tnote: %s\n", shown.c_str(), pass.note.c_str());
-            const vellork::RowFigures figures =
-                vellork::rowFigures(pass.ok, pass.sizeBefore, pass.sizeAfter, ratioText, separator);
-            const std::string fields = "\t" + vellork::integerText(pass.sizeBefore) + "\t" +
-                                       figures.ratio + "\t" + figures.compressedSize;
-            const std::string& path = nullEnded ? files[i].shown : shown;
-            if (std::fwrite(path.data(), 1, path.size(), stdout) != path.size() ||
-                std::fputs(fields.c_str(), stdout) < 0 ||
-                std::fputc(nullEnded ? '\0' : '\n', stdout) < 0 || std::fflush(stdout) != 0)
-                outputError = outputError ? outputError : (errno ? errno : EIO);
+            ++done, before += pass.sizeBefore, after += pass.sizeAfter;
+            if (quiet) return;
+            if (!pass.note.empty()) output.message(shown, "note: " + pass.note);
+            output.record(shown, pass);
         });
-    if (!outputError && (std::fflush(stdout) != 0 || std::ferror(stdout)))
-        outputError = errno ? errno : EIO;
-    if (outputError) {
-        std::fprintf(stderr, "vellork-cli: the results could not be written: %s\n",
-                     lowercase(std::strerror(outputError)).c_str());
-        return 1;
-    }
-    return anyFailed ? 1 : 0;
+    if (settings.talk == Talk::Verbose) output.totals(done, failed, before, after);
+    return output.finish(anyFailed || failed ? kSomeFailed : kAllDone);
 }

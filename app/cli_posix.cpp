@@ -1,6 +1,7 @@
 // vellork-cli on Linux and other POSIX systems.
 
 #include "cli_system.h"
+#include "startup.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -77,11 +78,22 @@ std::vector<std::string> arguments(int argc, char** argv) {
     return {argv, argv + argc};
 }
 
-void prepareOutput() {}
+void prepareOutput() {
+    app::prepareProcess();
+}
+
+bool asksForHelp(const std::string&) {
+    return false;
+}
 
 bool isFolder(const std::string& path) {
     struct stat status {};
     return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool pathExists(const std::string& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0;
 }
 
 std::string fileNameOf(const std::string& path) {
@@ -99,13 +111,14 @@ void walkFolder(const std::string& path, std::vector<Job>& jobs,
         walk(folder, path, "", path, jobs, messages);
 }
 
-PassResult runJob(const Job& job) {
+PassResult runJob(const Job& job, const PassOptions& options) {
     if (!job.refusal.empty()) {
         PassResult refused;
         refused.error = job.refusal;
         return refused;
     }
-    return job.root.empty() ? compressFile(job.shown) : compressFileBelow(job.root, job.relative);
+    return job.root.empty() ? compressFile(job.shown, options)
+                            : compressFileBelow(job.root, job.relative, options);
 }
 
 // How many passes may run at once without running out of file descriptors: a pass holds at
@@ -124,9 +137,9 @@ unsigned jobsWithinSystemLimit(unsigned wanted) {
     return static_cast<unsigned>(std::min<rlim_t>(wanted, room));
 }
 
-std::optional<FileIdentity> identityOf(const std::string& path) {
+std::optional<FileIdentity> identityOf(const Job& job) {
     struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) return std::nullopt;
+    if (::stat(job.shown.c_str(), &status) != 0) return std::nullopt;
     return FileIdentity(status.st_dev, status.st_ino);
 }
 

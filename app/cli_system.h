@@ -31,21 +31,25 @@ std::string lowercase(std::string text);
 
 // The command line in UTF-8, whatever the console's code page.
 std::vector<std::string> arguments(int argc, char** argv);
-// Standard output and error take the bytes as they are written (no line-end translation).
+// Standard output and error take the bytes as they are written (no line-end translation), and
+// no file can take the place of a closed one. Called before anything is opened.
 void prepareOutput();
+// An argument that asks for the help wherever it stands, as the system's own programs do.
+bool asksForHelp(const std::string& arg);
 
 bool isFolder(const std::string& path);
+bool pathExists(const std::string& path);
 std::string fileNameOf(const std::string& path);
 // Collects every page below `folder`, in sorted order, never following a link; what cannot
 // be read or is skipped is reported.
 void walkFolder(const std::string& folder, std::vector<Job>& jobs,
                 std::vector<WalkMessage>& messages);
-PassResult runJob(const Job& job);
+PassResult runJob(const Job& job, const PassOptions& options);
 
 // How many passes may run at once within the system's limits on open files.
 unsigned jobsWithinSystemLimit(unsigned wanted);
 // The same for every name of one file (hard links, links, a name given twice).
 using FileIdentity = std::pair<std::uint64_t, std::uint64_t>;
-std::optional<FileIdentity> identityOf(const std::string& path);
+std::optional<FileIdentity> identityOf(const Job& job);
 
 }  // namespace vellork::cli

@@ -86,11 +86,21 @@ void prepareOutput() {
     _setmode(_fileno(stderr), _O_BINARY);
 }
 
+bool asksForHelp(const std::string& arg) {
+    return arg == "/?";
+}
+
 bool isFolder(const std::string& path) {
     std::wstring system;
     if (!win32::systemPath(path, system)) return false;
     const DWORD attributes = ::GetFileAttributesW(system.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool pathExists(const std::string& path) {
+    std::wstring system;
+    return win32::systemPath(path, system) &&
+           ::GetFileAttributesW(system.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::string fileNameOf(const std::string& path) {
@@ -108,13 +118,13 @@ void walkFolder(const std::string& folder, std::vector<Job>& jobs,
 }
 
 // Pages found by a walk carry their whole path: the pass opens each by it.
-PassResult runJob(const Job& job) {
+PassResult runJob(const Job& job, const PassOptions& options) {
     if (!job.refusal.empty()) {
         PassResult refused;
         refused.error = job.refusal;
         return refused;
     }
-    return compressFile(job.shown);
+    return compressFile(job.shown, options);
 }
 
 // A pass holds three handles at most, and a process may hold millions.
@@ -122,9 +132,9 @@ unsigned jobsWithinSystemLimit(unsigned wanted) {
     return wanted;
 }
 
-std::optional<FileIdentity> identityOf(const std::string& path) {
+std::optional<FileIdentity> identityOf(const Job& job) {
     std::wstring system;
-    if (!win32::systemPath(path, system)) return std::nullopt;
+    if (!win32::systemPath(job.shown, system)) return std::nullopt;
     // Asking for attributes only is never refused for sharing, so a pass in progress on the
     // file does not hide it.
     HANDLE file = ::CreateFileW(system.c_str(), FILE_READ_ATTRIBUTES,

@@ -12,18 +12,21 @@ namespace {
 using namespace vellork::testing;
 using std::filesystem::exists;
 using vellork::reference::replaceAll;
+using vellork::reference::squeeze;
 
 struct CliRun {
     int status;
     std::string out, err;
 };
 
-// Runs vellork-cli in `dir`; `before` is put in front of it (a limit, another user).
+// Runs vellork-cli in `dir` with its output caught; `before` is put in front of it (a limit,
+// another user, a locale), `streams` says where its standard streams go.
 CliRun runCli(const TempDir& dir, const std::vector<std::string>& args,
-              const std::string& before = "", const std::string& output = ".out") {
-    std::string command = "cd '" + dir.path() + "' && " + before + " env LC_ALL=C " VELLORK_CLI;
+              const std::string& before = "", const std::string& streams = ">.out 2>.err") {
+    std::string command =
+        "cd '" + dir.path() + "' && export LC_ALL=C && " + before + " " VELLORK_CLI;
     for (const auto& arg : args) command += " '" + replaceAll(arg, "'", "'\\''") + "'";
-    const int raw = std::system((command + " >" + output + " 2>.err").c_str());
+    const int raw = std::system((command + " " + streams).c_str());
     CliRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(dir.file(".out")),
                readFile(dir.file(".err"))};
     std::filesystem::remove(dir.file(".out")), std::filesystem::remove(dir.file(".err"));
@@ -66,7 +69,8 @@ TEST(Cli, RefusesWhatItMustNotTouchAndSaysWhy) {
         {"perl -MSocket -e 'socket(S,PF_UNIX,SOCK_STREAM,0); bind(S,pack_sockaddr_un(\"s.html\"))'",
          "s.html", "it is a socket, not a file"},
         {"true", "/dev/zero", "it is a device, not a file"},
-        {"mkdir folder.html", "folder.html", "it is a folder, not a file"},
+        {"mkdir folder.html", "folder.html",
+         "it is a folder, not a file; -r compresses the pages in it"},
         {"ln -s gone.html broken.html", "broken.html",
          "the symbolic link points to a file that does not exist"},
         {"printf 'a  b' >ro.html && chmod 444 ro.html", "ro.html", "the file is read-only"},
@@ -128,7 +132,7 @@ TEST(Cli, RecursiveWalkStaysInsideTheTreeAndReportsWhatItSkips) {
               "  keep  root:x:0:0  ");
     ::chmod(dir.file("site/locked").c_str(), 0755);
     run = runCli(dir, {"site"});  // without -r a folder is refused like any other non-file
-    EXPECT_EQ(run.err, "site\tit is a folder, not a file\n");
+    EXPECT_EQ(run.err, "site\tit is a folder, not a file; -r compresses the pages in it\n");
 }
 
 TEST(Cli, OneFileUnderManyNamesIsNeverWorkedOnTwiceAtOnce) {
@@ -149,45 +153,130 @@ TEST(Cli, OneFileUnderManyNamesIsNeverWorkedOnTwiceAtOnce) {
               vellork::reference::squeeze(page) + vellork::reference::squeeze(page));
 }
 
-TEST(Cli, NamesUsageAndOutputFailures) {
+TEST(Cli, ClosedStreamsAndTheFileSizeLimitLoseNothing) {
+    // A closed stream's number would go to the first file opened, perhaps a worker's temporary
+    // file, which then took the records and reasons meant for the terminal and became a page.
+    // What the numbers lead to is seen through /proc/self/fd, given as pages themselves.
     TempDir dir;
-    const std::string odd = "tab\there\nnew\\line\xe9.html";  // TAB, line feed, backslash, Latin-1
-    for (const std::string& name : {odd, std::string("p.html"), std::string("logo.png")})
+    const std::string small = "  a  \r\n\r\nb\tc  d\r\n", big(400000, 'x');
+    std::vector<std::string> pages = {"big.html"};
+    for (int i = 0; i < 64; ++i) pages.push_back("p" + std::to_string(i) + ".html");
+    // Put in front, where the streams go, whether they are probed, the exit status, the start of
+    // the errors, and whether the large page was compressed.
+    const std::tuple<std::string, std::string, bool, int, std::string, bool> cases[] = {
+        {"", "<&- >&- 2>.err", true, 1,
+         "/proc/self/fd/0\tit is a device, not a file\n/proc/self/fd/1\tit is a device, not a "
+         "file\n",
+         true},
+        {"", "<&- >.out 2>&-", false, 1, "", true},  // a note that could not be told
+        {"ulimit -f 200 &&", ">.out 2>.err", false, 1,
+         "big.html\tcould not write the compressed page: the file would exceed the allowed file "
+         "size\n",
+         false},
+    };
+    for (const auto& [before, streams, probe, status, err, bigDone] : cases) {
+        dir.write(pages[0], big + "\r\n" + big);
+        for (std::size_t i = 1; i < pages.size(); ++i) dir.write(pages[i], small);
+        shell("cd '" + dir.path() + "' && ln -f p0.html h.html");
+        std::vector<std::string> args = {"-j16", "--any-name"};
+        if (probe) args.insert(args.end(), {"/proc/self/fd/0", "/proc/self/fd/1"});
+        args.insert(args.end(), pages.begin(), pages.end());
+        const CliRun run = runCli(dir, args, before, streams);
+        EXPECT_EQ(std::pair(run.status, run.err.substr(0, err.size())), std::pair(status, err));
+        std::vector<std::string> wrong;  // the pages that are neither the original nor the result
+        for (const std::string& page : pages)
+            if (readFile(dir.file(page)) != (page != pages[0] ? squeeze(small)
+                                             : bigDone        ? big + big + "\r\n"
+                                                              : big + "\r\n" + big))
+                wrong.push_back(page);
+        EXPECT_EQ(wrong, std::vector<std::string>()) << streams;
+    }
+#ifdef VELLORK_WINDOW
+    // The window takes the same care. Looked at once it has opened files of its own.
+    FILE* seen = ::popen("QT_QPA_PLATFORM=offscreen " VELLORK_WINDOW
+                         " <&- >&- 2>&- & w=$!; "
+                         "for i in $(seq 100); do [ $(ls /proc/$w/fd | wc -l) -gt 3 ] && break; "
+                         "sleep 0.1; done; readlink /proc/$w/fd/0 /proc/$w/fd/1 /proc/$w/fd/2; "
+                         "echo $((0x$(awk '/SigIgn/ {print $2}' /proc/$w/status) >> 24 & 1)); "
+                         "kill $w",
+                         "r");
+    char text[200] = {};
+    EXPECT_EQ(std::string(text, std::fread(text, 1, sizeof text - 1, seen)),
+              "/dev/null\n/dev/null\n/dev/null\n1\n");  // the last: SIGXFSZ is ignored
+    ::pclose(seen);
+#endif
+}
+
+TEST(Cli, ReadsItsCommandLineLikeItsNeighboursAndNamesWhatItMeets) {
+    TempDir dir;
+    // TAB, line feed, backslash, Latin-1; overlong forms of '/' in two, three and four bytes and
+    // an encoded surrogate, none of them UTF-8.
+    const std::string odd = "tab\there\nnew\\line\xe9.html",
+                      overlong = "\xc0\xaf\xe0\x80\xaf\xf0\x80\x80\xaf\xed\xa0\x80.html";
+    std::filesystem::create_directory(dir.file("site"));
+    for (const std::string& name :
+         {odd, overlong, std::string("p.html"), std::string("logo.png"), std::string("-"),
+          std::string("q.htm"), std::string("site/s.html"), std::string("site/t.html")})
         dir.write(name, "a  b");
+    for (const char* name : {"v.html", "l.html"}) dir.write(name, "a  b\r\n");
+    shell("cd '" + dir.path() + "' && ln q.htm q2.htm && ln -s s.html site/link.html");
     std::string deep = dir.path(), tooLong;
     for (int i = 0; i < 14; ++i) deep += "/" + std::string(200, 'd');
     std::filesystem::create_directories(deep);
     for (tooLong = deep; tooLong.size() < 5000;) tooLong += "/" + std::string(200, 'e');
     dir.write(deep.substr(dir.path().size() + 1) + "/long.html", "a  b");
-    const std::string nul(1, '\0');
-    // The arguments, the exit status, and the start of the output and of the errors.
-    const std::tuple<std::vector<std::string>, int, std::string, std::string> cases[] = {
-        {{odd, "logo.png", deep + "/long.html", tooLong + "/x.html"},
-         1,
-         "tab\\there\\nnew\\\\line\\xe9.html\t4\t-25 %\t5\n" + deep + "/long.html\t4\t-25 %\t5\n",
+    const std::string nul(1, '\0'), tryHelp = "Try 'vellork-cli --help' for more information.\n";
+    // Put in front, the arguments, the exit status, and the start of the output and the errors.
+    // clang-format off
+    const std::tuple<std::string, std::vector<std::string>, int, std::string, std::string> cases[] = {
+        {"", {odd, overlong, "logo.png", deep + "/long.html", tooLong + "/x.html"}, 1,
+         "tab\\there\\nnew\\\\line\\xe9.html\t4\t-25 %\t5\n"
+         "\\xc0\\xaf\\xe0\\x80\\xaf\\xf0\\x80\\x80\\xaf\\xed\\xa0\\x80.html\t4\t-25 %\t5\n" +
+             deep + "/long.html\t4\t-25 %\t5\n",
          "logo.png\tnot an .html or .htm page; --any-name compresses it anyway\n" + tooLong +
              "/x.html\tits folder cannot be opened: the path is too long\n"},
-        {{"-z", "--any-name", odd, "logo.png"},
-         0,
-         odd + "\t5\t0 %\t5" + nul + "logo.png\t4\t-25 %\t5" + nul,
-         ""},
-        {{}, 2, "", "vellork-cli: no file given"},
-        {{"--frobnicate", "p.html"}, 2, "", "vellork-cli: unknown option '--frobnicate'"},
-        {{"-j0", "p.html"}, 2, "", "vellork-cli: -j takes a number of files from 1 to 1024"},
-        {{"-j", "-1", "p.html"}, 2, "", "vellork-cli: -j takes"},
-        {{"--jobs=x", "p.html"}, 2, "", "vellork-cli: -j takes"},
-        {{"--help"}, 0, "Usage: vellork-cli", ""},
-        {{"--version"}, 0, "vellork-cli ", ""},
-        {{"--jobs=2", "p.html"}, 0, "p.html\t4\t-25 %\t5\n", ""},
+        {"", {"-z", "--any-name", odd, "logo.png"}, 0,
+         odd + "\t5\t0 %\t5" + nul + "logo.png\t4\t-25 %\t5" + nul, ""},
+        {"", {}, 2, "", "vellork-cli: no file given\n" + tryHelp},
+        {"", {"--frobnicate", "p.html"}, 2, "",
+         "vellork-cli: unrecognized option '--frobnicate'\n" + tryHelp},
+        {"", {"-rx", "p.html"}, 2, "", "vellork-cli: invalid option -- 'x'\n" + tryHelp},
+        {"", {"--ver"}, 2, "",
+         "vellork-cli: option '--ver' is ambiguous; possibilities: '--verbose' '--version'\n" + tryHelp},
+        {"", {"--help=x"}, 2, "", "vellork-cli: option '--help' doesn't allow an argument\n" + tryHelp},
+        {"", {"p.html", "--jobs"}, 2, "", "vellork-cli: option '--jobs' requires an argument\n" + tryHelp},
+        {"", {"-j0", "p.html"}, 2, "",
+         "vellork-cli: -j takes a number of files from 1 to 1024\n" + tryHelp},
+        {"", {"-j", "-1", "p.html"}, 2, "", "vellork-cli: -j takes"},
+        {"", {"--jobs=1025", "p.html"}, 2, "", "vellork-cli: -j takes"},
+        {"", {"p.html", "-", "q.htm"}, 2, "", "vellork-cli: '-' (standard input) cannot be squeezed"},
+        {"", {"-h"}, 0, "Usage: vellork-cli", ""},
+        {"", {"--he"}, 0, "Usage: vellork-cli", ""},
+        {"", {"--version"}, 0, "vellork-cli ", ""},
+        {"", {"--jobs=2", "p.html", "--any", "--", "-"}, 0, "p.html\t4\t-25 %\t5\n-\t4\t-25 %\t5\n", ""},
+        {"", {"site"}, 1, "", "site\tit is a folder, not a file; -r compresses the pages in it\n"},
+        {"", {"-rzj1", "missing", "missing.html"}, 1, "",
+         "missing\tthe folder does not exist\nmissing.html\tthe file does not exist\n"},
+        // Failures only: no records, no notes, no skipped links.
+        {"", {"-qr", "site", "q.htm", "missing.html"}, 1, "", "missing.html\tthe file does not exist\n"},
+        {"", {"--rec", "--jobs", "4", "--verb", "site"}, 0, "site/s.html\t5\t0 %\t5\nsite/t.html\t5\t0 %\t5\n",
+         "site/link.html\tskipped: a symbolic link inside a folder is not followed\n"
+         "vellork-cli: pages: 2 compressed, 0 failed; bytes: 10 before, 10 after, 0 saved (0 %)\n"},
+        // The figures are for scripts: a point whatever the locale.
+        {"LC_ALL=de_DE.UTF-8", {"-v", "l.html", "v.html", "missing.html"}, 1,
+         "l.html\t6\t16.67 %\t5\nv.html\t6\t16.67 %\t5\n",
+         "missing.html\tthe file does not exist\n"
+         "vellork-cli: pages: 2 compressed, 1 failed; bytes: 12 before, 10 after, 2 saved (16.67 %)\n"},
     };
-    for (const auto& [args, status, out, err] : cases) {
-        const CliRun run = runCli(dir, args);
+    // clang-format on
+    for (const auto& [before, args, status, out, err] : cases) {
+        const CliRun run = runCli(dir, args, before);
         EXPECT_EQ(
             std::tuple(run.status, run.out.substr(0, out.size()), run.err.substr(0, err.size())),
             std::tuple(status, out, err));
     }
     // Results that cannot be written are a failure, though the page was compressed.
-    const CliRun full = runCli(dir, {"p.html"}, "", "/dev/full");
+    const CliRun full = runCli(dir, {"p.html"}, "", ">/dev/full 2>.err");
     EXPECT_EQ(std::pair(full.status, full.err),
               std::pair(1, std::string("vellork-cli: the results could not be written: no space "
                                        "left on device\n")));
