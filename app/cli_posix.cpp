@@ -105,7 +105,16 @@ PassResult runJob(const Job& job) {
         refused.error = job.refusal;
         return refused;
     }
-    return job.root.empty() ? compressFile(job.shown) : compressFileBelow(job.root, job.relative);
+    if (job.root.empty()) return compressFile(job.shown);
+    const int root = ::open(job.root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (root < 0) {
+        PassResult refused;
+        refused.error = "its folder cannot be opened: " + lowercase(std::strerror(errno));
+        return refused;
+    }
+    PassResult result = compressFileBelow(root, job.relative);
+    ::close(root);
+    return result;
 }
 
 // How many passes may run at once without running out of file descriptors: a pass holds at
