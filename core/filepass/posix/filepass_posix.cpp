@@ -482,21 +482,20 @@ std::string storedName(int folder, const std::string& name) {
 std::string reachPage(int folder, const std::string& name, Reach reach, const PassOptions& options,
                       Page& page) {
     page.folder = folder;
-    page.name = name;
-    if (options.pageNamesOnly && !isPageName(name)) return kNotAPageName;
+    page.folderFlags = inodeFlags(folder);
+    page.name = foldsCase(folder, page.folderFlags) ? storedName(folder, name) : name;
+    if (options.pageNamesOnly && !isPageName(page.name)) return kNotAPageName;
     // Non-blocking, so that a FIFO cannot hold us up; only regular files go further, and for
     // those the flag changes nothing.
-    page.source = Fd(
-        ::openat(folder, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW));
-    if (!page.source) return openRefusal(folder, name, errno, reach);
+    page.source = Fd(::openat(folder, page.name.c_str(),
+                              O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW));
+    if (!page.source) return openRefusal(folder, page.name, errno, reach);
     Metadata& original = page.original;
     if (::fstat(page.source.get(), &original.status) != 0)
         return failure("the file cannot be examined", errno);
     if (!S_ISREG(original.status.st_mode)) return kindRefusal(original.status.st_mode);
     original.flags = inodeFlags(page.source.get());
     original.hasProject = projectOf(page.source.get(), original.project);
-    page.folderFlags = inodeFlags(folder);
-    if (foldsCase(folder, page.folderFlags)) page.name = storedName(folder, name);
     std::string error;
     readAttributes(page.source.get(), original.attributes, error);
     return error;
@@ -988,10 +987,13 @@ std::string openBeneath(int root, const std::string& path, Fd& folder, Reach rea
         if (!next) {
             const int error = part == ".." ? EXDEV : errno;
             if (error != ELOOP && error != ENOTDIR && error != EXDEV) return folderRefusal(error);
+            struct stat status {};
+            const bool link =
+                ::fstatat(at.get(), part.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISLNK(status.st_mode);
             if (reach == Reach::Resolved)
-                return error == ELOOP
-                           ? "a folder on its path was replaced by a link after it was added"
-                           : "a folder on its path is no longer a folder";
+                return link ? "a folder on its path was replaced by a link after it was added"
+                            : "a folder on its path is no longer a folder";
             return "the folder " + part +
                    " on its way is no longer a folder (a symbolic link or a file took its place)";
         }
