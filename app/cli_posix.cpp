@@ -117,8 +117,16 @@ PassResult runJob(const Job& job, const PassOptions& options) {
         refused.error = job.refusal;
         return refused;
     }
-    return job.root.empty() ? compressFile(job.shown, options)
-                            : compressFileBelow(job.root, job.relative, options);
+    if (job.root.empty()) return compressFile(job.shown, options);
+    const int root = ::open(job.root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (root < 0) {
+        PassResult refused;
+        refused.error = "its folder cannot be opened: " + lowercase(std::strerror(errno));
+        return refused;
+    }
+    PassResult result = compressFileBelow(root, job.relative, options);
+    ::close(root);
+    return result;
 }
 
 // How many passes may run at once without running out of file descriptors: a pass holds at

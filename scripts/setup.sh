@@ -8,7 +8,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
     fonts-wine xvfb xauth xdotool imagemagick desktop-file-utils
     binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev g++-mingw-w64-x86-64-posix wine wine64 icoutils
-    libacl1-dev libattr1-dev acl attr e2fsprogs dosfstools exfat-fuse fuse3
+    libacl1-dev libattr1-dev acl attr e2fsprogs dosfstools exfat-fuse exfatprogs fuse3 xfsprogs
     libsimde-dev locales-all
     dpkg-dev lintian appstream zip x11-utils
 )

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace vellork {
 
@@ -13,6 +15,9 @@ struct PassResult {
     std::int64_t sizeAfter = -1;   // -1: not measured (the file was not replaced)
     std::string error;             // why the file was left as it was; empty when ok
     std::string note;              // something the user should know about a success
+    // Leftovers of an earlier, interrupted pass that this pass proved to be its own and
+    // removed, each as a path relative to the page's folder.
+    std::vector<std::string> removed;
 };
 
 // The steps of a pass at which the system can fail; a test names one to make it fail.
@@ -35,30 +40,55 @@ struct PassOptions {
     // Test seam for failing disks: asked before each such step of the pass; a nonzero error
     // code makes the step fail as the system would report it.
     std::function<int(FaultPoint)> fault;
+    // The check run: the page is reached, refused, read and squeezed exactly as in a real run,
+    // and `sizeAfter` is what it would become, but nothing at all is written on disk (no
+    // temporary file, no leftover removed, no rename, no sync). `ok` says a real run would
+    // have gone on to write.
+    bool dryRun = false;
+    // Given every chunk of the original page as it is read, in order, in real and dry runs.
+    std::function<void(const char* data, std::size_t n)> inspect;
+    // The file finally reached, after any link the user named, must itself have a page's name
+    // (.html or .htm, in any case); otherwise it is refused with kNotAPageName.
+    bool pageNamesOnly = false;
 };
 
 // Squeezes the file at `path` into one line and replaces it, all or nothing: the new content
 // is written to a temporary file beside the original, given every piece of the original's
-// metadata (owner, group, mode, ACL, extended attributes, inode flags), synced, and renamed
-// over the original once the original is known not to have changed meanwhile. Whatever cannot
-// be kept that way is refused with a reason and left byte for byte: files that are not regular
-// text pages, read-only, immutable or append-only files, files in folders that may not be
-// written. A symbolic link keeps pointing where it did; its target gets the new content.
-// A file with several names (hard links) gets the new content under this name only.
+// metadata (owner, group, mode, ACL, extended attributes, inode flags, project ID), synced, and
+// renamed over the original once the original is known not to have changed meanwhile. Whatever
+// cannot be kept that way is refused with a reason and left byte for byte: files that are not
+// regular text pages, read-only, immutable or append-only files, set-user-ID, set-group-ID and
+// capability-carrying files, files in folders that may not be written. A symbolic link the user
+// named keeps pointing where it did and its target gets the new content; as root, a link is
+// followed only where the kernel's protected-symlinks rule would follow it. A file with several
+// names (hard links) gets the new content under this name only.
 PassResult compressFile(const std::string& path, const PassOptions& options = {});
 
+// What a list keeps of a row when it is added: the path the user chose with every link on its
+// way followed, as far as it exists then. compressResolved reaches it again later.
+std::string resolvedPath(const std::string& path);
+
+// The pass over a page reached again from what resolvedPath gave, following no link at all: a
+// path that now runs through a link is refused. The page itself may have been replaced
+// meanwhile (an editor saving it anew); whatever file holds the name is the page.
+PassResult compressResolved(const std::string& resolved, const PassOptions& options = {});
+
 #ifndef _WIN32
-// The same pass for a file found below a folder: `relative` is followed from `root` one
-// folder at a time without following any symbolic link, and the file is opened, checked and
-// replaced relative to its own folder, so a folder swapped for a link meanwhile cannot lead
-// the rewrite anywhere else.
-PassResult compressFileBelow(const std::string& root, const std::string& relative,
+// The same pass for a file found below a folder: `rootFolder` is an open folder (O_DIRECTORY)
+// that the caller keeps open for the whole walk, and `relative` is followed from it without
+// following any symbolic link and without leaving it, so a folder swapped for a link meanwhile
+// cannot lead the rewrite anywhere else.
+PassResult compressFileBelow(int rootFolder, const std::string& relative,
                              const PassOptions& options = {});
 #endif
 
 // The reason given, on every system, when another program changed the file during its pass.
 inline constexpr const char* kChangedDuringPass =
     "the file changed while it was being compressed; it was left as it is now";
+
+// The reason given when a file reached is not named as a page and only pages are wanted.
+inline constexpr const char* kNotAPageName =
+    "not an .html or .htm page; --any-name compresses it anyway";
 
 // The recognisable prefix and suffix of every file the pass names on disk.
 inline constexpr const char* kTempPrefix = ".vellork-";

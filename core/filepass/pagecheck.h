@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <string>
 
 namespace vellork {
 
@@ -21,6 +22,16 @@ inline bool startsWithWideMark(const char* data, std::size_t n) {
 // True when a chunk of a page holds a NUL byte.
 inline bool holdsNul(const char* data, std::size_t n) {
     return n != 0 && std::memchr(data, 0, n) != nullptr;
+}
+
+// Whether a name ends in .html or .htm, in any case.
+inline bool isPageName(const std::string& path) {
+    const std::size_t dot = path.find_last_of("./\\");
+    if (dot == std::string::npos || path[dot] != '.') return false;
+    std::string suffix = path.substr(dot + 1);
+    for (char& c : suffix)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return suffix == "html" || suffix == "htm";
 }
 
 }  // namespace vellork

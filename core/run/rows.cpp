@@ -1,11 +1,13 @@
 #include "rows.h"
 
+#include "filepass.h"
+
 #include <cstdio>
 
 namespace vellork {
 
 void FileList::insertAtTop(const std::string& path) {
-    rows_.push_back(FileRow{path, {}, {}, {}, {}});
+    rows_.push_back(FileRow{path, {}, {}, {}, {}, resolvedPath(path)});
     tell(0);
 }
 
@@ -81,15 +83,6 @@ std::string readableName(const std::string& path) {
             shown += c;
     }
     return shown;
-}
-
-bool isPageName(const std::string& path) {
-    const std::size_t dot = path.find_last_of("./\\");
-    if (dot == std::string::npos || path[dot] != '.') return false;
-    std::string suffix = path.substr(dot + 1);
-    for (char& c : suffix)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return suffix == "html" || suffix == "htm";
 }
 
 }  // namespace vellork

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "pagecheck.h"  // isPageName, for the windows
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -15,6 +17,7 @@ struct FileRow {
     std::string ratio;           // space saved by the last pass
     std::string compressedSize;  // length after the last pass
     std::string tip;             // why the last pass left the file alone, or what else it did
+    std::string resolved;        // where the path led when the row was added (resolvedPath)
 };
 
 // The list of files to compress, newest on top, with no window toolkit behind it: each window
@@ -32,6 +35,8 @@ public:
     using Changed = std::function<void(int row, int column)>;
     void onChange(Changed changed) { changed_ = std::move(changed); }
 
+    // The row keeps the path as given and, resolved at once, the page it leads to now: a
+    // batch reaches that page again without following any link.
     void insertAtTop(const std::string& path);
     bool setColumn(int row, int column, const std::string& text);
     bool setTip(int row, const std::string& tip);
@@ -61,8 +66,5 @@ std::vector<std::wstring> splitOpenAnswer(const std::wstring& answer);
 // A path as a list shows it: control characters (a TAB or a line feed in a name) would break
 // the row's line, so they appear as escapes.
 std::string readableName(const std::string& path);
-
-// Whether a name ends in .html or .htm, in any case.
-bool isPageName(const std::string& path);
 
 }  // namespace vellork

@@ -34,12 +34,19 @@ std::string CompressRun::failureMessage(const std::vector<std::string>& failures
     return text;
 }
 
+std::string CompressRun::removalNote(const std::vector<std::string>& removed) {
+    std::string text =
+        removed.empty() ? "" : "\n\nLeft over by an interrupted earlier run, and removed:\n";
+    for (const std::string& path : removed) text += "\n" + path;
+    return text;
+}
+
 // The file's pass runs on a thread of its own while the window keeps its turns: a disk that
 // stalls a write or a sync, or a file system that takes its time to free a replaced page,
 // never freezes the window. The pass itself is never abandoned halfway.
-PassResult CompressRun::runPass(const std::string& path, YieldPacer& pacer) {
+PassResult CompressRun::runPass(const std::string& resolved, YieldPacer& pacer) {
     std::future<PassResult> pass =
-        std::async(std::launch::async, [path] { return compressFile(path); });
+        std::async(std::launch::async, [resolved] { return compressResolved(resolved); });
     while (pass.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready) pacer.tick();
     return pass.get();
 }
@@ -51,24 +58,27 @@ void CompressRun::CompressFiles() {
 
     const int rows = list_.count();
     std::string ratioText;
-    std::vector<std::string> failures;
+    std::vector<std::string> failures, removed;
     for (int i = 1; i <= rows; ++i) {
         if (host_.stopRequested()) return;
         pacer.tick();
-        const std::optional<std::string> path = list_.rowText(i);
-        if (!path) {  // the window keeps the list fixed meanwhile; never claim such a row done
+        const FileRow* row = list_.row(i);
+        if (!row) {  // the window keeps the list fixed meanwhile; never claim such a row done
             failures.push_back("Row " + std::to_string(i) + ": it left the list before its turn");
             continue;
         }
-
-        const PassResult pass = runPass(*path, pacer);
+        const std::string path = row->path, resolved = row->resolved;
+        const PassResult pass = runPass(resolved, pacer);
+        // Removals are named in the folder reached, which the row's path may not show.
+        const std::string folder = resolved.substr(0, resolved.find_last_of("/\\") + 1);
+        for (const std::string& name : pass.removed) removed.push_back(folder + name);
         pacer.tick();
 
         const RowFigures figures =
             rowFigures(pass.ok, pass.sizeBefore, pass.sizeAfter, ratioText, separator_);
         list_.setColumn(i, FileList::kCompressedSizeColumn, figures.compressedSize);
         list_.setTip(i, pass.ok ? pass.note : pass.error);
-        if (!pass.ok) failures.push_back(*path + ": " + pass.error);
+        if (!pass.ok) failures.push_back(path + ": " + pass.error);
         pacer.tick();
         list_.setColumn(i, FileList::kRatioColumn, figures.ratio);
 
@@ -77,9 +87,11 @@ void CompressRun::CompressFiles() {
     if (host_.stopRequested()) return;
 
     if (failures.empty())
-        host_.showMessage(MessageIcon::Information, "All HTML files are compressed successfully.");
+        host_.showMessage(MessageIcon::Information,
+                          "All HTML files are compressed successfully." + removalNote(removed));
     else
-        host_.showMessage(MessageIcon::Warning, failureMessage(failures, rows));
+        host_.showMessage(MessageIcon::Warning,
+                          failureMessage(failures, rows) + removalNote(removed));
 }
 
 }  // namespace vellork

@@ -47,10 +47,12 @@ public:
     // Longest list of failures the final message spells out; the rest are counted.
     static constexpr int kListedFailures = 15;
     static std::string failureMessage(const std::vector<std::string>& failures, int total);
+    // The final message's note on leftovers of an interrupted earlier run that were removed.
+    static std::string removalNote(const std::vector<std::string>& removed);
 
 private:
     void CompressFiles();
-    PassResult runPass(const std::string& path, YieldPacer& pacer);
+    PassResult runPass(const std::string& resolved, YieldPacer& pacer);
 
     FileList& list_;
     CompressHost& host_;

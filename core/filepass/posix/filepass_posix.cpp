@@ -10,15 +10,19 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
+#include <linux/openat2.h>
+#include <strings.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -122,13 +126,18 @@ ssize_t readAt(int fd, char* buffer, std::size_t n, off_t offset) {
     }
 }
 
-// Writes the new content of one file, checking that every byte really went out.
+// Writes the new content of one file, checking that every byte really went out. Without a
+// file (a check run) it only counts.
 class Writer {
 public:
     Writer(int fd, const PassOptions& options) : fd_(fd), options_(options) {}
 
     // Returns 0 or the errno of the failed write.
     int write(const char* data, std::size_t n) {
+        if (fd_ < 0) {
+            offset_ += static_cast<off_t>(n);
+            return 0;
+        }
         while (n > 0) {
             if (const int error = injected(options_, FaultPoint::Write)) return error;
             const ssize_t done = ::pwrite(fd_, data, n, offset_);
@@ -200,6 +209,7 @@ StreamOutcome squeezeInto(int from, std::int64_t size, Writer& writer, Digest* d
             return outcome;
         }
         const std::size_t n = static_cast<std::size_t>(got);
+        if (options.inspect) options.inspect(in, n);
         if (headBytes < sizeof head) {
             const std::size_t take = std::min(sizeof head - headBytes, n);
             std::memcpy(head + headBytes, in, take);
@@ -223,7 +233,8 @@ StreamOutcome squeezeInto(int from, std::int64_t size, Writer& writer, Digest* d
     }
 }
 
-// The digest of the first `size` bytes of a file read again; nullopt-like false on a failure.
+// The digest of a file read again to its end; false when it cannot be read or no longer holds
+// exactly `size` bytes (a page that grew keeps its new tail only if the pass notices it).
 bool digestOf(int fd, std::int64_t size, const PassOptions& options, std::uint64_t& value) {
     const std::size_t chunk = chunkOf(options);
     char* const in = ChunkBuffers::forChunk(chunk).in();
@@ -232,13 +243,13 @@ bool digestOf(int fd, std::int64_t size, const PassOptions& options, std::uint64
     for (;;) {
         const ssize_t got = readAt(fd, in, chunk, at);
         if (got < 0) return false;
+        if (got == 0) break;
         digest.update(in, static_cast<std::size_t>(got));
         at += got;
-        if (got == 0 || (size > 0 && at >= size)) break;
         if (options.tick) options.tick();
     }
     value = digest.value();
-    return at == size || size == 0;
+    return at == size;
 }
 
 bool sameTime(const timespec& a, const timespec& b) {
@@ -281,14 +292,36 @@ bool timesShowEveryChange(int fd, const struct stat& then) {
 
 // The inode flags (chattr) a new file can be given; immutable and append-only files are
 // refused before anything is written, and the rest belong to the file system's own work.
-constexpr long kCarriedFlags = FS_SECRM_FL | FS_UNRM_FL | FS_COMPR_FL | FS_SYNC_FL | FS_NODUMP_FL |
-                               FS_NOATIME_FL | FS_NOCOMP_FL | FS_NOCOW_FL | FS_NOTAIL_FL |
-                               FS_PROJINHERIT_FL;
+constexpr int kCarriedFlags = FS_SECRM_FL | FS_UNRM_FL | FS_COMPR_FL | FS_SYNC_FL | FS_NODUMP_FL |
+                              FS_NOATIME_FL | FS_NOCOMP_FL | FS_NOCOW_FL | FS_NOTAIL_FL |
+                              FS_PROJINHERIT_FL;
 
-// The inode flags of an open file; 0 where the file system has none.
-long inodeFlags(int fd) {
-    long flags = 0;
+// The inode flags of an open file; 0 where the file system has none. The kernel takes an int.
+int inodeFlags(int fd) {
+    int flags = 0;
     return ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 ? flags : 0;
+}
+
+// The project ID and extent-size hint of an open file (XFS, and ext4 with project quotas);
+// false where the file system keeps neither.
+bool projectOf(int fd, fsxattr& fsx) {
+    fsx = {};
+    return ::ioctl(fd, FS_IOC_FSGETXATTR, &fsx) == 0;
+}
+
+bool sameProject(const fsxattr& a, const fsxattr& b) {
+    return a.fsx_projid == b.fsx_projid && a.fsx_extsize == b.fsx_extsize &&
+           (a.fsx_xflags & FS_XFLAG_EXTSIZE) == (b.fsx_xflags & FS_XFLAG_EXTSIZE);
+}
+
+// Gives an open file the project ID and extent-size hint `want`; 0 or -1 with errno.
+int setProject(int fd, const fsxattr& want) {
+    fsxattr fsx{};
+    if (!projectOf(fd, fsx)) return -1;
+    fsx.fsx_projid = want.fsx_projid;
+    fsx.fsx_extsize = want.fsx_extsize;
+    fsx.fsx_xflags = (fsx.fsx_xflags & ~FS_XFLAG_EXTSIZE) | (want.fsx_xflags & FS_XFLAG_EXTSIZE);
+    return ::ioctl(fd, FS_IOC_FSSETXATTR, &fsx);
 }
 
 // The extended attributes of an open file, name to value (the access ACL among them, as
@@ -339,136 +372,57 @@ bool readAttributes(int fd, Attributes& attributes, std::string& error) {
     return true;
 }
 
+// The attribute that marks a temporary file as this program's own while it has a name, so that
+// a later pass can prove a leftover is its own before removing it. It never reaches a page.
+constexpr const char* kTempMark = "user.vellork.temp";
+
 // What the new file must carry over from the original, taken before anything is written.
 struct Metadata {
     struct stat status {};
     Attributes attributes;
-    long flags = 0;
+    int flags = 0;
+    fsxattr project{};
+    bool hasProject = false;
 };
 
-// Gives the new file everything of `original` that can be seen of a file: owner, group, every
-// mode bit, the access ACL and every other extended attribute exactly (and none the folder
-// made it inherit), and the inode flags (which only the folder's flags can have changed).
-// Returns a refusal, empty when all of it holds.
-std::string carryOver(int temp, const Metadata& original, long folderFlags,
-                      const PassOptions& options) {
-    const struct stat& want = original.status;
-    struct stat have {};
-    if (::fstat(temp, &have) != 0) return failure("the new page cannot be examined", errno);
-    if ((have.st_uid != want.st_uid || have.st_gid != want.st_gid) &&
-        systemCall(options, FaultPoint::CopyMetadata,
-                   [&] { return ::fchown(temp, want.st_uid, want.st_gid); }) != 0) {
-        const int error = errno;
-        if (have.st_uid != want.st_uid)
-            return "its owner (user " + std::to_string(want.st_uid) +
-                   ") cannot be kept by a new page: " + reasonOf(error);
-        return "its group (" + std::to_string(want.st_gid) +
-               ") cannot be kept by a new page: " + reasonOf(error);
-    }
-    // After the owner: a change of owner clears the set-user-ID and set-group-ID bits.
-    if (::fstat(temp, &have) != 0) return failure("the new page cannot be examined", errno);
-    if ((have.st_mode & 07777) != (want.st_mode & 07777) &&
-        systemCall(options, FaultPoint::CopyMetadata,
-                   [&] { return ::fchmod(temp, want.st_mode & 07777); }) != 0)
-        return failure("its permissions cannot be given to the new page", errno);
+// The page as the pass reached it: the open folder that holds it (kept open by the caller),
+// its name there as the folder stores it, and the open original.
+struct Page {
+    int folder = -1;
+    std::string name;
+    Fd source;
+    Metadata original;
+    int folderFlags = 0;
+};
 
-    Attributes inherited;
-    std::string error;
-    if (!readAttributes(temp, inherited, error)) return error;
-    for (const auto& [name, value] : inherited)
-        if (!original.attributes.count(name) && systemCall(options, FaultPoint::CopyMetadata, [&] {
-                                                    return ::fremovexattr(temp, name.c_str());
-                                                }) != 0)
-            return failure("the folder gives new files the attribute " + name +
-                               ", which the page does not have, and it cannot be removed",
-                           errno);
-    // Last, since a change of owner drops file capabilities (security.capability).
-    for (const auto& [name, value] : original.attributes) {
-        const auto same = inherited.find(name);
-        if (same != inherited.end() && same->second == value) continue;
-        if (systemCall(options, FaultPoint::CopyMetadata, [&] {
-                return ::fsetxattr(temp, name.c_str(), value.data(), value.size(), 0);
-            }) != 0)
-            return failure("its extended attribute " + name + " cannot be kept", errno);
+// The new page while it is made: unnamed where the file system allows it, otherwise named and
+// removed again if the pass fails. Locked while it exists, so a later pass can tell it from a
+// leftover; marked as this program's own while it has a name.
+struct Temp {
+    int folder = -1;
+    Fd fd;
+    std::string name;
+    bool marked = false;
+    ~Temp() {
+        if (!name.empty()) ::unlinkat(folder, name.c_str(), 0);
     }
+};
 
-    const long wantFlags = original.flags & kCarriedFlags;
-    const long haveFlags = wantFlags || folderFlags ? inodeFlags(temp) : 0;
-    if ((haveFlags & kCarriedFlags) != wantFlags) {
-        long flags = (haveFlags & ~kCarriedFlags) | wantFlags;
-        if (systemCall(options, FaultPoint::CopyMetadata,
-                       [&] { return ::ioctl(temp, FS_IOC_SETFLAGS, &flags); }) != 0)
-            return failure("its file attributes (chattr) cannot be kept", errno);
-    }
-
-    // The mode last of all checked, since setting an ACL sets the group bits from its mask.
-    if (::fstat(temp, &have) != 0) return failure("the new page cannot be examined", errno);
-    if (have.st_uid != want.st_uid || have.st_gid != want.st_gid ||
-        (have.st_mode & 07777) != (want.st_mode & 07777))
-        return "its owner, group and permissions cannot be kept exactly by a new page";
-    return {};
-}
-
-std::string randomSuffix() {
-    thread_local std::mt19937_64 generator{std::random_device{}()};
-    static const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
-    std::string suffix;
-    for (int i = 0; i < 10; ++i) suffix += digits[generator() % 36];
-    return suffix;
-}
-
-bool isTempName(const char* name) {
-    const std::size_t length = std::strlen(name), prefix = std::strlen(kTempPrefix),
-                      suffix = std::strlen(kTempSuffix);
-    return length > prefix + suffix && std::strncmp(name, kTempPrefix, prefix) == 0 &&
-           std::strcmp(name + length - suffix, kTempSuffix) == 0;
-}
-
-// Removes the temporary files that a killed pass left in a folder: where the file system
-// has no unnamed files, or in the instant between naming a finished one and renaming it. A
-// running pass holds a lock on its temporary file, so only files nobody holds go. Each folder
-// is looked at once per process.
-void removeLeftovers(int folder) {
-    // A folder is known by its birth time too: a new folder may reuse a removed one's inode.
-    struct statx status {};
-    if (::statx(folder, "", AT_EMPTY_PATH, STATX_INO | STATX_BTIME, &status) != 0) return;
-    auto key = std::make_tuple(status.stx_dev_major, status.stx_dev_minor, status.stx_ino,
-                               status.stx_btime.tv_sec, status.stx_btime.tv_nsec);
-    static std::mutex mutex;
-    static std::set<decltype(key)> swept;
-    {
-        std::lock_guard lock(mutex);
-        if (!swept.insert(key).second) return;
-    }
-    const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listing < 0) return;
-    DIR* entries = ::fdopendir(listing);
-    if (!entries) {
-        ::close(listing);
-        return;
-    }
-    while (const dirent* entry = ::readdir(entries)) {
-        if (!isTempName(entry->d_name)) continue;
-        Fd leftover(::openat(folder, entry->d_name,
-                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-        struct stat held {
-        }, named{};
-        if (!leftover || ::fstat(leftover.get(), &held) != 0 || !S_ISREG(held.st_mode) ||
-            ::flock(leftover.get(), LOCK_EX | LOCK_NB) != 0)
-            continue;
-        if (::fstatat(folder, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-            named.st_ino == held.st_ino && named.st_dev == held.st_dev)
-            ::unlinkat(folder, entry->d_name, 0);
-    }
-    ::closedir(entries);
-}
+// How a pass reached the folder it works in, which decides how a link in it is met.
+enum class Reach {
+    Named,     // the user named the file: a link there is followed (followNamedLinks)
+    Walked,    // found below a folder: a link is not followed
+    Resolved,  // a window's row reached again: a link there is not followed either
+};
 
 // Why an entry that could not be opened as a file is no page to compress.
-std::string openRefusal(int folder, const std::string& name, int error, bool linksRefused) {
+std::string openRefusal(int folder, const std::string& name, int error, Reach reach) {
     struct stat status {};
     if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (S_ISLNK(status.st_mode) && linksRefused)
+        if (S_ISLNK(status.st_mode) && reach == Reach::Walked)
             return "it is a symbolic link inside a folder, which is not followed";
+        if (S_ISLNK(status.st_mode) && reach == Reach::Resolved)
+            return "it is a symbolic link now, which is not followed";
         if (S_ISSOCK(status.st_mode)) return "it is a socket, not a file";
     }
     if (error == ENOENT) return "the file does not exist";
@@ -483,185 +437,460 @@ std::string kindRefusal(mode_t mode) {
     return "it is not a regular file";
 }
 
-// The pass over the file `name` in the open folder `folder`.
-PassResult compressAt(int folder, const std::string& name, bool linksRefused,
-                      const PassOptions& options) {
-    PassResult result;
+// Whether names in a folder are looked up without regard to case (FAT, exFAT, NTFS, most
+// FUSE file systems, and ext4 or f2fs folders made case-insensitive), so that a name given in
+// another case reaches a page stored under its own spelling.
+bool foldsCase(int folder, int folderFlags) {
+    struct statfs fs {};
+    if (folderFlags & FS_CASEFOLD_FL) return true;
+    if (::fstatfs(folder, &fs) != 0) return false;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+        case MSDOS_SUPER_MAGIC:
+        case 0x2011BAB0:  // exFAT
+        case 0x7366746E:  // NTFS (ntfs3)
+        case 0x65735546:  // FUSE
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The page's name as its folder stores it: the one entry that matches the name given without
+// regard to case, when the name given is not itself an entry. The rename then keeps the stored
+// name instead of taking the case the user typed.
+std::string storedName(int folder, const std::string& name) {
+    const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* entries = listing < 0 ? nullptr : ::fdopendir(listing);
+    if (!entries) {
+        if (listing >= 0) ::close(listing);
+        return name;
+    }
+    std::vector<std::string> matches;
+    while (const dirent* entry = ::readdir(entries)) {
+        if (entry->d_name == name) {
+            matches.assign(1, name);
+            break;
+        }
+        if (::strcasecmp(entry->d_name, name.c_str()) == 0) matches.emplace_back(entry->d_name);
+    }
+    ::closedir(entries);
+    return matches.size() == 1 ? matches.front() : name;
+}
+
+// Step 1: reach the page. Opens `name` in `folder` once, without following a link, and takes
+// what must be carried over. Returns a refusal, empty when the page is open.
+std::string reachPage(int folder, const std::string& name, Reach reach, const PassOptions& options,
+                      Page& page) {
+    page.folder = folder;
+    page.folderFlags = inodeFlags(folder);
+    page.name = foldsCase(folder, page.folderFlags) ? storedName(folder, name) : name;
+    if (options.pageNamesOnly && !isPageName(page.name)) return kNotAPageName;
     // Non-blocking, so that a FIFO cannot hold us up; only regular files go further, and for
     // those the flag changes nothing.
-    Fd source(
-        ::openat(folder, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW));
-    if (!source) {
-        result.error = openRefusal(folder, name, errno, linksRefused);
-        return result;
-    }
-    Metadata original;
-    struct stat& status = original.status;
-    if (::fstat(source.get(), &status) != 0) {
-        result.error = failure("the file cannot be examined", errno);
-        return result;
-    }
-    if (!S_ISREG(status.st_mode)) {
-        result.error = kindRefusal(status.st_mode);
-        return result;
-    }
-    result.sizeBefore = status.st_size;
+    page.source = Fd(::openat(folder, page.name.c_str(),
+                              O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW));
+    if (!page.source) return openRefusal(folder, page.name, errno, reach);
+    Metadata& original = page.original;
+    if (::fstat(page.source.get(), &original.status) != 0)
+        return failure("the file cannot be examined", errno);
+    if (!S_ISREG(original.status.st_mode)) return kindRefusal(original.status.st_mode);
+    original.flags = inodeFlags(page.source.get());
+    original.hasProject = projectOf(page.source.get(), original.project);
+    std::string error;
+    readAttributes(page.source.get(), original.attributes, error);
+    return error;
+}
 
+// Step 2: refuse what must not be touched, before anything is written. Returns the refusal,
+// empty when the page may be rewritten.
+std::string refusalOf(const Page& page) {
+    const Metadata& original = page.original;
+    const mode_t mode = original.status.st_mode;
     // Honour read-only files even where the system would let us write them anyway (root).
-    if ((status.st_mode & 0222) == 0) {
-        result.error = "the file is read-only";
-        return result;
-    }
-    original.flags = inodeFlags(source.get());
-    if (original.flags & FS_IMMUTABLE_FL) {
-        result.error = "the file is immutable (chattr +i)";
-        return result;
-    }
-    if (original.flags & FS_APPEND_FL) {
-        result.error = "the file is append-only (chattr +a)";
-        return result;
-    }
-    const long folderFlags = inodeFlags(folder);
-    if (folderFlags & FS_IMMUTABLE_FL) {
-        result.error = "its folder is immutable (chattr +i), so the page cannot be replaced";
-        return result;
-    }
-    if (folderFlags & FS_APPEND_FL) {
-        result.error = "its folder is append-only (chattr +a), so the page cannot be replaced";
-        return result;
-    }
-    if (::faccessat(folder, name.c_str(), W_OK, AT_EACCESS) != 0) {
-        result.error = failure("the file cannot be written", errno);
-        return result;
-    }
+    if ((mode & 0222) == 0) return "the file is read-only";
+    if (original.flags & FS_IMMUTABLE_FL) return "the file is immutable (chattr +i)";
+    if (original.flags & FS_APPEND_FL) return "the file is append-only (chattr +a)";
+    if (page.folderFlags & FS_IMMUTABLE_FL)
+        return "its folder is immutable (chattr +i), so the page cannot be replaced";
+    if (page.folderFlags & FS_APPEND_FL)
+        return "its folder is append-only (chattr +a), so the page cannot be replaced";
+    // The kernel drops these rights whenever a file's content is written, since they vouch for
+    // that content: a new page could not keep them.
+    if (mode & S_ISUID) return "it is set-user-ID, a right that new content would not keep";
+    if (mode & S_ISGID) return "it is set-group-ID, a right that new content would not keep";
+    if (original.attributes.count("security.capability"))
+        return "it has file capabilities (security.capability), which new content would not keep";
+    const int source = page.source.get();
+    if (::faccessat(source, "", W_OK, AT_EACCESS | AT_EMPTY_PATH) != 0 &&
+        (errno != EINVAL ||
+         ::faccessat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(source)).c_str(), W_OK,
+                     AT_EACCESS) != 0))
+        return failure("the file cannot be written", errno);
     static const uid_t user = ::geteuid();
-    if (user != 0 && user != status.st_uid) {
-        result.error = "it belongs to another user (user " + std::to_string(status.st_uid) +
-                       "), and a new page could not be given that owner";
-        return result;
+    if (user != 0 && user != original.status.st_uid)
+        return "it belongs to another user (user " + std::to_string(original.status.st_uid) +
+               "), and a new page could not be given that owner";
+    return {};
+}
+
+// The random part of a temporary file's name: this many of [0-9a-z].
+constexpr std::size_t kTempSuffixLength = 10;
+
+std::string randomSuffix() {
+    thread_local std::mt19937_64 generator{std::random_device{}()};
+    static const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::string suffix;
+    for (std::size_t i = 0; i < kTempSuffixLength; ++i) suffix += digits[generator() % 36];
+    return suffix;
+}
+
+// Exactly the names the pass gives its temporary files.
+bool isTempName(const char* name) {
+    const std::size_t length = std::strlen(name), prefix = std::strlen(kTempPrefix),
+                      suffix = std::strlen(kTempSuffix);
+    if (length != prefix + kTempSuffixLength + suffix ||
+        std::strncmp(name, kTempPrefix, prefix) != 0 ||
+        std::strcmp(name + length - suffix, kTempSuffix) != 0)
+        return false;
+    for (std::size_t i = prefix; i < prefix + kTempSuffixLength; ++i)
+        if (!((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'a' && name[i] <= 'z')))
+            return false;
+    return true;
+}
+
+// Whether the open file `leftover` in `folder`, found under a temporary file's name, is one a
+// killed pass left: a single name, not the page in hand, held by no running pass, and made by
+// this program (marked, or, where the file system keeps no attributes, the user's own).
+bool provenLeftover(int leftover, const Page& page) {
+    struct stat held {};
+    if (::fstat(leftover, &held) != 0 || !S_ISREG(held.st_mode) || held.st_nlink != 1 ||
+        (held.st_ino == page.original.status.st_ino && held.st_dev == page.original.status.st_dev))
+        return false;
+    if (::flock(leftover, LOCK_EX | LOCK_NB) != 0) return false;
+    char mark[8];
+    if (::fgetxattr(leftover, kTempMark, mark, sizeof mark) >= 0) return true;
+    return (errno == ENOTSUP || errno == EOPNOTSUPP) && held.st_uid == ::geteuid();
+}
+
+// Step 3: remove the temporary files that a killed pass left in the page's folder (where the
+// file system has no unnamed files, or in the instant between naming a finished one and
+// renaming it), and only those. Each folder is looked at once per process.
+void removeLeftovers(const Page& page, std::vector<std::string>& removed) {
+    // A folder is known by its birth time too: a new folder may reuse a removed one's inode.
+    struct statx status {};
+    if (::statx(page.folder, "", AT_EMPTY_PATH, STATX_INO | STATX_BTIME, &status) != 0) return;
+    auto key = std::make_tuple(status.stx_dev_major, status.stx_dev_minor, status.stx_ino,
+                               status.stx_btime.tv_sec, status.stx_btime.tv_nsec);
+    static std::mutex mutex;
+    static std::set<decltype(key)> swept;
+    {
+        std::lock_guard lock(mutex);
+        if (!swept.insert(key).second) return;
     }
-    if (!readAttributes(source.get(), original.attributes, result.error)) return result;
+    const int listing = ::openat(page.folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* entries = listing < 0 ? nullptr : ::fdopendir(listing);
+    if (!entries) {
+        if (listing >= 0) ::close(listing);
+        return;
+    }
+    while (const dirent* entry = ::readdir(entries)) {
+        if (!isTempName(entry->d_name)) continue;
+        Fd leftover(::openat(page.folder, entry->d_name,
+                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat held {
+        }, named{};
+        if (!leftover || !provenLeftover(leftover.get(), page) ||
+            ::fstat(leftover.get(), &held) != 0 ||
+            ::fstatat(page.folder, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+            named.st_ino != held.st_ino || named.st_dev != held.st_dev)
+            continue;
+        if (::unlinkat(page.folder, entry->d_name, 0) == 0) removed.emplace_back(entry->d_name);
+    }
+    ::closedir(entries);
+}
 
-    removeLeftovers(folder);
+// Before the first byte: some flags (no copy-on-write) and the extent-size hint hold only for
+// an empty file. Checked again with the rest of the metadata.
+void startLikeOriginal(int temp, const Metadata& original) {
+    const int wantFlags = original.flags & kCarriedFlags;
+    if (wantFlags && (inodeFlags(temp) & kCarriedFlags) != wantFlags) {
+        int flags = (inodeFlags(temp) & ~kCarriedFlags) | wantFlags;
+        ::ioctl(temp, FS_IOC_SETFLAGS, &flags);
+    }
+    fsxattr have{};
+    if (original.hasProject && projectOf(temp, have) && !sameProject(have, original.project))
+        setProject(temp, original.project);
+}
 
-    // An unnamed file vanishes by itself if the program dies; a named one is locked while
-    // it is written, so that a later pass can tell it from a leftover. It starts with the
-    // original's permission bits, so that usually nothing needs changing.
-    const mode_t mode = status.st_mode & 0777;
-    std::string tempName;
-    Fd temp(systemCall(options, FaultPoint::CreateTemp, [&] {
-        return ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+// Step 4: make the temporary file beside the page. An unnamed file vanishes by itself if the
+// program dies; a named one is locked and marked. It starts with the original's permission
+// bits, so that usually nothing needs changing.
+std::string makeTemp(const Page& page, Temp& temp, const PassOptions& options) {
+    const mode_t mode = page.original.status.st_mode & 0777;
+    temp.folder = page.folder;
+    temp.fd = Fd(systemCall(options, FaultPoint::CreateTemp, [&] {
+        return ::openat(page.folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
     }));
-    int createError = temp ? 0 : errno;
+    int error = temp.fd ? 0 : errno;
     // File systems without unnamed files (FAT, exFAT, many FUSE ones) say so in these ways.
-    if (createError == EOPNOTSUPP || createError == EISDIR || createError == EINVAL) {
-        for (int attempt = 0; attempt < 100 && !temp; ++attempt) {
+    if (error == EOPNOTSUPP || error == EISDIR || error == EINVAL) {
+        for (int attempt = 0; attempt < 100 && !temp.fd; ++attempt) {
             std::string candidate = kTempPrefix + randomSuffix() + kTempSuffix;
-            temp = Fd(systemCall(options, FaultPoint::CreateTemp, [&] {
-                return ::openat(folder, candidate.c_str(),
+            temp.fd = Fd(systemCall(options, FaultPoint::CreateTemp, [&] {
+                return ::openat(page.folder, candidate.c_str(),
                                 O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, mode);
             }));
-            createError = temp ? 0 : errno;
-            if (temp) tempName = std::move(candidate);
-            if (createError != EEXIST) break;
+            error = temp.fd ? 0 : errno;
+            if (temp.fd) temp.name = std::move(candidate);
+            if (error != EEXIST) break;
         }
     }
-    if (!temp) {
-        if ((createError == EACCES || createError == EPERM) &&
-            ::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) != 0)
-            result.error =
-                "its folder may not be written in, so the page cannot be replaced "
-                "safely";
-        else
-            result.error = failure("could not create a temporary file in the folder", createError);
-        return result;
+    if (!temp.fd) {
+        if ((error == EACCES || error == EPERM) &&
+            ::faccessat(page.folder, ".", W_OK | X_OK, AT_EACCESS) != 0)
+            return "its folder may not be written in, so the page cannot be replaced safely";
+        return failure("could not create a temporary file in the folder", error);
     }
-    ::flock(temp.get(), LOCK_EX);
-    struct RemoveOnFailure {
-        int folder;
-        std::string* name;
-        ~RemoveOnFailure() {
-            if (!name->empty()) ::unlinkat(folder, name->c_str(), 0);
-        }
-    } cleanup{folder, &tempName};
+    ::flock(temp.fd.get(), LOCK_EX);
+    temp.marked = ::fsetxattr(temp.fd.get(), kTempMark, "1", 1, 0) == 0;
+    startLikeOriginal(temp.fd.get(), page.original);
+    return {};
+}
 
-    auto fail = [&](std::string why) {
-        result.error = std::move(why);
-        result.sizeAfter = -1;
-        return result;
-    };
+// What the squeeze step read and wrote.
+struct Squeezed {
+    std::int64_t bytesRead = 0;
+    std::int64_t written = 0;
+    bool readAgain = false;  // the times cannot show every change: compare a second read
+    std::uint64_t digest = 0;
+};
 
-    // Before the first byte: some flags (no copy-on-write) hold only for an empty file.
-    const long wantFlags = original.flags & kCarriedFlags;
-    if (wantFlags && (inodeFlags(temp.get()) & kCarriedFlags) != wantFlags) {
-        long flags = (inodeFlags(temp.get()) & ~kCarriedFlags) | wantFlags;
-        ::ioctl(temp.get(), FS_IOC_SETFLAGS, &flags);  // checked again with the rest below
-    }
-
-    const bool readAgain = !timesShowEveryChange(source.get(), status);
+// Step 5: stream the page through the squeeze into the temporary file (into nothing on a check
+// run), and make sure all of it is there.
+std::string squeezeIntoTemp(const Page& page, int temp, Squeezed& squeezed,
+                            const PassOptions& options) {
+    const struct stat& status = page.original.status;
+    squeezed.readAgain = temp >= 0 && !timesShowEveryChange(page.source.get(), status);
     Digest digest;
-    Writer writer(temp.get(), options);
-    StreamOutcome stream =
-        squeezeInto(source.get(), status.st_size, writer, readAgain ? &digest : nullptr, options);
-    if (!stream.error.empty()) return fail(stream.error);
+    Writer writer(temp, options);
+    StreamOutcome stream = squeezeInto(page.source.get(), status.st_size, writer,
+                                       squeezed.readAgain ? &digest : nullptr, options);
+    if (!stream.error.empty()) return stream.error;
+    squeezed.bytesRead = stream.bytesRead;
+    squeezed.written = writer.written();
+    squeezed.digest = digest.value();
+    struct stat now {
+    }, written{};
+    if (::fstat(page.source.get(), &now) != 0 || !unchanged(now, status) ||
+        squeezed.bytesRead != status.st_size)
+        return kChangedDuringPass;
+    if (temp >= 0 && (::fstat(temp, &written) != 0 || written.st_size != squeezed.written))
+        return "the compressed page on disk is not as long as what was written";
+    return {};
+}
 
-    struct stat now {};
-    if (::fstat(source.get(), &now) != 0 || !unchanged(now, status) ||
-        stream.bytesRead != status.st_size)
-        return fail(kChangedDuringPass);
+// Owner, group and every mode bit. Returns a refusal, empty when they hold.
+std::string carryOwnership(int temp, const struct stat& want, const PassOptions& options) {
+    struct stat have {};
+    if (::fstat(temp, &have) != 0) return failure("the new page cannot be examined", errno);
+    if ((have.st_uid != want.st_uid || have.st_gid != want.st_gid) &&
+        systemCall(options, FaultPoint::CopyMetadata,
+                   [&] { return ::fchown(temp, want.st_uid, want.st_gid); }) != 0) {
+        const int error = errno;
+        if (have.st_uid != want.st_uid)
+            return "its owner (user " + std::to_string(want.st_uid) +
+                   ") cannot be kept by a new page: " + reasonOf(error);
+        return "its group (" + std::to_string(want.st_gid) +
+               ") cannot be kept by a new page: " + reasonOf(error);
+    }
+    if (::fstat(temp, &have) != 0) return failure("the new page cannot be examined", errno);
+    if ((have.st_mode & 07777) != (want.st_mode & 07777) &&
+        systemCall(options, FaultPoint::CopyMetadata,
+                   [&] { return ::fchmod(temp, want.st_mode & 07777); }) != 0)
+        return failure("its permissions cannot be given to the new page", errno);
+    return {};
+}
 
-    struct stat written {};
-    if (::fstat(temp.get(), &written) != 0 || written.st_size != writer.written())
-        return fail("the compressed page on disk is not as long as what was written");
-    if (std::string refusal = carryOver(temp.get(), original, folderFlags & kCarriedFlags, options);
-        !refusal.empty())
-        return fail(refusal);
-    // fsync rather than fdatasync: the new file's owner, mode and attributes must be on disk too.
-    if (systemCall(options, FaultPoint::Sync, [&] { return ::fsync(temp.get()); }) != 0)
-        return fail(failure("could not save the compressed page to disk", errno));
+// The access ACL and every other extended attribute exactly, and none the folder made the new
+// file inherit; the temporary file's own mark stays until the rename.
+std::string carryAttributes(int temp, const Attributes& want, const PassOptions& options) {
+    Attributes inherited;
+    std::string error;
+    if (!readAttributes(temp, inherited, error)) return error;
+    if (!want.count(kTempMark)) inherited.erase(kTempMark);
+    for (const auto& [name, value] : inherited)
+        if (!want.count(name) && systemCall(options, FaultPoint::CopyMetadata, [&] {
+                                     return ::fremovexattr(temp, name.c_str());
+                                 }) != 0)
+            return failure("the folder gives new files the attribute " + name +
+                               ", which the page does not have, and it cannot be removed",
+                           errno);
+    for (const auto& [name, value] : want) {
+        const auto same = inherited.find(name);
+        if (same != inherited.end() && same->second == value) continue;
+        if (systemCall(options, FaultPoint::CopyMetadata, [&] {
+                return ::fsetxattr(temp, name.c_str(), value.data(), value.size(), 0);
+            }) != 0)
+            return failure("its extended attribute " + name + " cannot be kept", errno);
+    }
+    return {};
+}
 
-    // The last look before the rename: still the same file under the same name, unchanged.
+// The inode flags (which only the folder's flags can have changed), the project ID and the
+// extent-size hint.
+std::string carryFlags(int temp, const Page& page, const PassOptions& options) {
+    const Metadata& original = page.original;
+    const int wantFlags = original.flags & kCarriedFlags;
+    const int haveFlags = wantFlags || (page.folderFlags & kCarriedFlags) ? inodeFlags(temp) : 0;
+    if ((haveFlags & kCarriedFlags) != wantFlags) {
+        int flags = (haveFlags & ~kCarriedFlags) | wantFlags;
+        if (systemCall(options, FaultPoint::CopyMetadata,
+                       [&] { return ::ioctl(temp, FS_IOC_SETFLAGS, &flags); }) != 0)
+            return failure("its file attributes (chattr) cannot be kept", errno);
+    }
+    fsxattr have{};
+    if (!original.hasProject || (projectOf(temp, have) && sameProject(have, original.project)))
+        return {};
+    const fsxattr& want = original.project;
+    if (systemCall(options, FaultPoint::CopyMetadata, [&] { return setProject(temp, want); }) ==
+            0 &&
+        projectOf(temp, have) && sameProject(have, want))
+        return {};
+    const int error = errno;
+    if (have.fsx_projid != want.fsx_projid)
+        return failure(
+            "its project ID (" + std::to_string(want.fsx_projid) + ") cannot be kept by a new page",
+            error);
+    return failure("its extent-size hint (" + std::to_string(want.fsx_extsize) +
+                       " bytes) cannot be kept by a new page",
+                   error);
+}
+
+// Step 6: give the new file everything of the original that can be seen of a file, then put
+// it on disk: fsync rather than fdatasync, since the owner, mode and attributes must be there
+// too. This is the last step that only concerns the new file.
+std::string carryOverAndSync(const Page& page, const Temp& temp, const PassOptions& options) {
+    const int fd = temp.fd.get();
+    const struct stat& want = page.original.status;
+    std::string refusal = carryOwnership(fd, want, options);
+    // Attributes after the owner, since a change of owner drops file capabilities; flags after
+    // the attributes.
+    if (refusal.empty()) refusal = carryAttributes(fd, page.original.attributes, options);
+    if (refusal.empty()) refusal = carryFlags(fd, page, options);
+    if (!refusal.empty()) return refusal;
+    // The mode last of all checked, since setting an ACL sets the group bits from its mask.
+    struct stat have {};
+    if (::fstat(fd, &have) != 0) return failure("the new page cannot be examined", errno);
+    if (have.st_uid != want.st_uid || have.st_gid != want.st_gid ||
+        (have.st_mode & 07777) != (want.st_mode & 07777))
+        return "its owner, group and permissions cannot be kept exactly by a new page";
+    if (systemCall(options, FaultPoint::Sync, [&] { return ::fsync(fd); }) != 0)
+        return failure("could not save the compressed page to disk", errno);
+    return {};
+}
+
+// Step 7: the last look before the rename: still the same file under the same name, unchanged,
+// and, where times are coarse, the same bytes to the end.
+std::string checkUnchanged(const Page& page, const Squeezed& squeezed, const PassOptions& options) {
+    const struct stat& status = page.original.status;
     struct stat atName {};
-    if (::fstatat(folder, name.c_str(), &atName, AT_SYMLINK_NOFOLLOW) != 0 ||
+    if (::fstatat(page.folder, page.name.c_str(), &atName, AT_SYMLINK_NOFOLLOW) != 0 ||
         atName.st_ino != status.st_ino || atName.st_dev != status.st_dev ||
         !unchanged(atName, status))
-        return fail(kChangedDuringPass);
-    if (readAgain) {
-        std::uint64_t again = 0;
-        if (!digestOf(source.get(), status.st_size, options, again) || again != digest.value())
-            return fail(kChangedDuringPass);
-    }
+        return kChangedDuringPass;
+    std::uint64_t again = 0;
+    if (squeezed.readAgain &&
+        (!digestOf(page.source.get(), status.st_size, options, again) || again != squeezed.digest))
+        return kChangedDuringPass;
+    return {};
+}
 
-    if (tempName.empty()) {
-        // Give the unnamed file a name just long enough to rename it over the original.
-        const std::string procPath = "/proc/self/fd/" + std::to_string(temp.get());
-        for (int attempt = 0; attempt < 100 && tempName.empty(); ++attempt) {
-            std::string candidate = kTempPrefix + randomSuffix() + kTempSuffix;
-            const int linked = systemCall(options, FaultPoint::NameTemp, [&] {
-                return ::linkat(temp.get(), "", folder, candidate.c_str(), AT_EMPTY_PATH) == 0 ||
-                               ::linkat(AT_FDCWD, procPath.c_str(), folder, candidate.c_str(),
-                                        AT_SYMLINK_FOLLOW) == 0
-                           ? 0
-                           : -1;
-            });
-            if (linked == 0)
-                tempName = std::move(candidate);
-            else if (errno != EEXIST)
-                return fail(failure("could not name the temporary file", errno));
+// Gives the unnamed file a name just long enough to rename it over the original.
+std::string nameTemp(Temp& temp, const PassOptions& options) {
+    const std::string procPath = "/proc/self/fd/" + std::to_string(temp.fd.get());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate = kTempPrefix + randomSuffix() + kTempSuffix;
+        const int linked = systemCall(options, FaultPoint::NameTemp, [&] {
+            return ::linkat(temp.fd.get(), "", temp.folder, candidate.c_str(), AT_EMPTY_PATH) ==
+                               0 ||
+                           ::linkat(AT_FDCWD, procPath.c_str(), temp.folder, candidate.c_str(),
+                                    AT_SYMLINK_FOLLOW) == 0
+                       ? 0
+                       : -1;
+        });
+        if (linked == 0) {
+            temp.name = std::move(candidate);
+            return {};
         }
-        if (tempName.empty()) return fail("could not find a free temporary file name");
+        if (errno != EEXIST) return failure("could not name the temporary file", errno);
     }
-    if (systemCall(options, FaultPoint::Replace,
-                   [&] { return ::renameat(folder, tempName.c_str(), folder, name.c_str()); }) != 0)
-        return fail(failure("could not replace the original with the compressed page", errno));
-    tempName.clear();  // it is the page now
-    if (systemCall(options, FaultPoint::SyncFolder, [&] { return ::fsync(folder); }) != 0)
-        return fail(
-            failure("the page was replaced, but the folder could not be saved to disk", errno));
-    result.sizeAfter = writer.written();
+    return "could not find a free temporary file name";
+}
+
+// Step 8: rename the new page over the original. Its mark goes in the last moment before, so
+// that a kill up to then leaves a leftover the next pass can prove its own.
+std::string replace(const Page& page, Temp& temp, const PassOptions& options) {
+    if (temp.name.empty())
+        if (std::string error = nameTemp(temp, options); !error.empty()) return error;
+    const bool unmark = temp.marked && !page.original.attributes.count(kTempMark);
+    if (systemCall(options, FaultPoint::Replace, [&] {
+            if (unmark && ::fremovexattr(temp.fd.get(), kTempMark) != 0) return -1;
+            return ::renameat(page.folder, temp.name.c_str(), page.folder, page.name.c_str());
+        }) != 0)
+        return failure("could not replace the original with the compressed page", errno);
+    temp.name.clear();  // it is the page now
+    return {};
+}
+
+// Step 9: put the rename on disk.
+std::string syncFolder(const Page& page, const PassOptions& options) {
+    if (systemCall(options, FaultPoint::SyncFolder, [&] { return ::fsync(page.folder); }) != 0)
+        return failure("the page was replaced, but the folder could not be saved to disk", errno);
+    return {};
+}
+
+// Everything up to the new page's data on disk, which touches nothing but the new file.
+std::string prepare(Page& page, Temp& temp, Squeezed& squeezed, const PassOptions& options) {
+    std::string error = makeTemp(page, temp, options);
+    if (error.empty()) error = squeezeIntoTemp(page, temp.fd.get(), squeezed, options);
+    if (error.empty()) error = carryOverAndSync(page, temp, options);
+    return error;
+}
+
+// The check, the rename and the folder sync: what puts the new page in the original's place.
+std::string commit(const Page& page, Temp& temp, const Squeezed& squeezed,
+                   const PassOptions& options) {
+    std::string error = checkUnchanged(page, squeezed, options);
+    if (error.empty()) error = replace(page, temp, options);
+    if (error.empty()) error = syncFolder(page, options);
+    return error;
+}
+
+// The pass over the file `name` in the open folder `folder`: reach it, refuse what must not be
+// touched, sweep the folder's leftovers, then prepare the new page and commit it.
+PassResult passAt(int folder, const std::string& name, Reach reach, const PassOptions& options) {
+    PassResult result;
+    Page page;
+    result.error = reachPage(folder, name, reach, options, page);
+    if (page.source && S_ISREG(page.original.status.st_mode))
+        result.sizeBefore = page.original.status.st_size;
+    if (result.error.empty()) result.error = refusalOf(page);
+    if (!result.error.empty()) return result;
+    Squeezed squeezed;
+    if (options.dryRun) {
+        result.error = squeezeIntoTemp(page, -1, squeezed, options);
+    } else {
+        removeLeftovers(page, result.removed);
+        Temp temp;
+        result.error = prepare(page, temp, squeezed, options);
+        if (result.error.empty()) result.error = commit(page, temp, squeezed, options);
+    }
+    if (!result.error.empty()) return result;
+    result.sizeAfter = squeezed.written;
     result.ok = true;
-    if (status.st_nlink > 1)
-        result.note = "the file had " + std::to_string(status.st_nlink - 1) +
+    const nlink_t links = page.original.status.st_nlink;
+    if (links > 1 && !options.dryRun)
+        result.note = "the file had " + std::to_string(links - 1) +
                       " other name(s) (hard links), which keep the original content";
     return result;
 }
@@ -675,6 +904,106 @@ std::string folderRefusal(int error) {
     return failure("its folder cannot be opened", error);
 }
 
+// The folder and the name a path ends in, trailing slashes aside.
+std::pair<std::string, std::string> splitPath(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos) return {".", path};
+    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+// Whether a symbolic link in `folder` may be followed: as the kernel's protected-symlinks rule
+// has it, and stricter for root, who could be led to any file: a link of root's own, or of the
+// folder's owner in a folder no one else may write to. Returns the refusal, empty when it may.
+std::string linkRefusal(int folder, const struct stat& link) {
+    static const uid_t user = ::geteuid();
+    struct stat holder {};
+    if (::fstat(folder, &holder) != 0) return failure("its folder cannot be examined", errno);
+    if (link.st_uid == user) return {};
+    const std::string owner = " (user " + std::to_string(link.st_uid) + ")";
+    if (user != 0) {
+        const bool shared = (holder.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+        if (link.st_uid == holder.st_uid || !shared) return {};
+        return "it is a symbolic link of another user" + owner +
+               " in a shared sticky folder, which is not followed";
+    }
+    if (link.st_uid != holder.st_uid)
+        return "it is a symbolic link of another user" + owner +
+               ", which is not followed when running as root";
+    if (holder.st_mode & (S_IWGRP | S_IWOTH))
+        return "it is a symbolic link in a folder that others may write to, which is not "
+               "followed when running as root";
+    return {};
+}
+
+// A symbolic link the user named is followed here, hop by hop, relative to open folders: the
+// link is read from the link itself and its target's folder is opened from the link's folder.
+// `folder` and `name` end as the file finally reached. Returns a refusal, empty when reached.
+std::string followNamedLinks(Fd& folder, std::string& name) {
+    constexpr int kMostHops = 40;  // as the kernel allows
+    for (int hops = 0;; ++hops) {
+        Fd link(::openat(folder.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        struct stat status {};
+        if (!link || ::fstat(link.get(), &status) != 0 || !S_ISLNK(status.st_mode))
+            return hops > 0 && !link && errno == ENOENT
+                       ? "the symbolic link points to a file that does not exist"
+                       : "";
+        if (hops == kMostHops) return failure("the symbolic link cannot be followed", ELOOP);
+        if (std::string refusal = linkRefusal(folder.get(), status); !refusal.empty())
+            return refusal;
+        std::string target(PATH_MAX, '\0');
+        const ssize_t length = ::readlinkat(link.get(), "", target.data(), target.size());
+        if (length <= 0) return failure("the symbolic link cannot be followed", errno);
+        target.resize(static_cast<std::size_t>(length));
+        const bool named = target.find('/') != std::string::npos;
+        auto [where, file] = splitPath(target);
+        if (named) {
+            Fd next = openFolder(target[0] == '/' ? AT_FDCWD : folder.get(), where, 0);
+            if (!next)
+                return errno == ENOENT ? "the symbolic link points to a file that does not exist"
+                                       : failure("the symbolic link cannot be followed", errno);
+            folder = std::move(next);
+        }
+        name = file;
+    }
+}
+
+// Opens the folder `path` below `root` without following any link and without leaving it.
+// Returns the refusal, empty when `folder` is open.
+std::string openBeneath(int root, const std::string& path, Fd& folder, Reach reach) {
+    open_how how{};
+    how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
+    folder = Fd(static_cast<int>(
+        ::syscall(SYS_openat2, root, path.empty() ? "." : path.c_str(), &how, sizeof how)));
+    if (folder) return {};
+    // Where the kernel has no openat2, and to name the part that is in the way, step by step.
+    Fd at(::fcntl(root, F_DUPFD_CLOEXEC, 0));
+    for (std::size_t start = 0, end; at && start < path.size(); start = end + 1) {
+        end = std::min(path.find('/', start), path.size());
+        const std::string part = path.substr(start, end - start);
+        if (part.empty() || part == ".") continue;
+        Fd next = part == ".." ? Fd() : openFolder(at.get(), part, O_NOFOLLOW);
+        if (!next) {
+            const int error = part == ".." ? EXDEV : errno;
+            if (error != ELOOP && error != ENOTDIR && error != EXDEV) return folderRefusal(error);
+            struct stat status {};
+            const bool link =
+                ::fstatat(at.get(), part.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISLNK(status.st_mode);
+            if (reach == Reach::Resolved)
+                return link ? "a folder on its path was replaced by a link after it was added"
+                            : "a folder on its path is no longer a folder";
+            return "the folder " + part +
+                   " on its way is no longer a folder (a symbolic link or a file took its place)";
+        }
+        at = std::move(next);
+    }
+    if (!at) return folderRefusal(errno);
+    folder = std::move(at);
+    return {};
+}
+
 }  // namespace
 
 PassResult compressFile(const std::string& path, const PassOptions& options) {
@@ -683,73 +1012,59 @@ PassResult compressFile(const std::string& path, const PassOptions& options) {
         result.error = "no file name";
         return result;
     }
-    // A path given by the user may be a symbolic link: its target is the file to replace.
-    std::string target = path;
-    struct stat link {};
-    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-        std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr),
-                                                         &std::free);
-        if (!real) {
-            result.error = errno == ENOENT
-                               ? "the symbolic link points to a file that does not exist"
-                               : failure("the symbolic link cannot be followed", errno);
-            return result;
-        }
-        target = real.get();
-    }
-    while (target.size() > 1 && target.back() == '/') target.pop_back();
-    const auto slash = target.find_last_of('/');
-    const std::string folderPath =
-        slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
-    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    const Fd folder = openFolder(AT_FDCWD, folderPath, 0);
+    auto [folderPath, name] = splitPath(path);
+    Fd folder = openFolder(AT_FDCWD, folderPath, 0);
     if (!folder) {
         result.error = folderRefusal(errno);
         return result;
     }
-    return compressAt(folder.get(), name.empty() ? "." : name, false, options);
+    if (name.empty()) name = ".";
+    result.error = followNamedLinks(folder, name);
+    if (!result.error.empty()) return result;
+    return passAt(folder.get(), name, Reach::Named, options);
 }
 
-PassResult compressFileBelow(const std::string& root, const std::string& relative,
+std::string resolvedPath(const std::string& path) {
+    if (path.empty()) return path;
+    const auto free = [](char* p) { std::free(p); };
+    std::unique_ptr<char, decltype(free)> whole(::realpath(path.c_str(), nullptr), free);
+    if (whole) return whole.get();
+    // Not there (yet): its folder as far as it exists, and the name as given.
+    const auto [folderPath, name] = splitPath(path);
+    std::unique_ptr<char, decltype(free)> folder(::realpath(folderPath.c_str(), nullptr), free);
+    if (folder) return std::string(folder.get()) + (folder.get()[1] ? "/" : "") + name;
+    if (path[0] == '/') return path;
+    std::unique_ptr<char, decltype(free)> here(::getcwd(nullptr, 0), free);
+    return here ? std::string(here.get()) + "/" + path : path;
+}
+
+PassResult compressResolved(const std::string& resolved, const PassOptions& options) {
+    PassResult result;
+    if (resolved.empty()) {
+        result.error = "no file name";
+        return result;
+    }
+    const auto [folderPath, name] = splitPath(resolved);
+    const Fd top = openFolder(AT_FDCWD, resolved[0] == '/' ? "/" : ".", 0);
+    Fd folder;
+    result.error = top ? openBeneath(top.get(), folderPath.substr(resolved[0] == '/' ? 1 : 0),
+                                     folder, Reach::Resolved)
+                       : folderRefusal(errno);
+    if (!result.error.empty()) return result;
+    return passAt(folder.get(), name, Reach::Resolved, options);
+}
+
+PassResult compressFileBelow(int rootFolder, const std::string& relative,
                              const PassOptions& options) {
     PassResult result;
     const auto slash = relative.find_last_of('/');
-    const std::string folderPath = slash == std::string::npos ? "" : relative.substr(0, slash);
-    // The files of a walk come folder by folder: the folder last opened on this thread is
-    // kept for the next file in it. It stays the folder the walk found, wherever it is moved.
-    thread_local struct {
-        std::string root, path;
-        Fd fd;
-    } last;
-    if (!last.fd || last.root != root || last.path != folderPath) {
-        last.fd.reset();
-        Fd folder = openFolder(AT_FDCWD, root, 0);
-        if (!folder) {
-            result.error = folderRefusal(errno);
-            return result;
-        }
-        for (std::size_t start = 0, end; start < folderPath.size(); start = end + 1) {
-            end = std::min(folderPath.find('/', start), folderPath.size());
-            const std::string part = folderPath.substr(start, end - start);
-            if (part.empty() || part == ".") continue;
-            Fd next = openFolder(folder.get(), part, O_NOFOLLOW);
-            if (!next) {
-                const int error = errno;
-                result.error = error == ELOOP || error == ENOTDIR
-                                   ? "the folder " + part +
-                                         " on its way is no longer a folder (a symbolic link or "
-                                         "a file took its place)"
-                                   : folderRefusal(error);
-                return result;
-            }
-            folder = std::move(next);
-        }
-        last.root = root;
-        last.path = folderPath;
-        last.fd = std::move(folder);
-    }
-    return compressAt(last.fd.get(), relative.substr(slash == std::string::npos ? 0 : slash + 1),
-                      true, options);
+    Fd folder;
+    result.error =
+        openBeneath(rootFolder, slash == std::string::npos ? "" : relative.substr(0, slash), folder,
+                    Reach::Walked);
+    if (!result.error.empty()) return result;
+    return passAt(folder.get(), relative.substr(slash == std::string::npos ? 0 : slash + 1),
+                  Reach::Walked, options);
 }
 
 }  // namespace vellork
