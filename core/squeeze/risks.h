@@ -21,15 +21,15 @@
 //   TAB or a run of spaces in their text, followed by more of their text (whitespace at the
 //   end of a block, and the line end right after the opening tag, show nothing). Words
 //   joined inside such a block are part of the block's change and are not counted again.
-// - brokenScripts: inline scripts (no src attribute; a type that names JSON, a template or
-//   HTML is data, not a script) that the join breaks: a line comment (`//`, or `<!--` and a
-//   line-leading `-->`, which browsers read as one) with code after it on a later line; two
-//   names or numbers run together (`return` LF `x`); or a line that ends a statement without
-//   a semicolon (after a name, a number, a string, a regular expression, `)` or `]`) followed
-//   by a line that starts with a name: a statement that needs its line break. Lines that end
-//   in an operator, `;`, `,`, `{`, `}` or the head of if/for/while/with, and lines inside
-//   parentheses or brackets, are never flagged; strings, template literals, regular
-//   expressions and /* */ comments are read as such.
+// - brokenScripts: inline scripts that the join breaks (no src attribute, and no type or a
+//   JavaScript one or module: any other type, JSON or a template, is data the browser does not
+//   run). Broken are: a line comment (`//`, or `<!--` and a line-leading `-->`, which browsers
+//   read as one) with code after it on a later line; two names or numbers run together
+//   (`return` LF `x`, `a` TAB `b`); a line that ends a statement without a semicolon (after a
+//   name, a number, a string, a regular expression, `)` or `]`) followed by a line that starts
+//   with a name. Never flagged: lines that end in an operator, `;`, `,`, `{` or `}`, the head of
+//   if/for/while/with, and lines inside parentheses or brackets. Strings, template literals,
+//   regular expressions and /* */ comments are read as such; their content is not judged.
 // - lastLineEnd: how the page ends now.
 //
 // Line numbers are 1-based and count line ends as an editor does (LF, CR LF and a lone CR each
@@ -38,6 +38,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace vellork {
@@ -60,13 +61,17 @@ struct PageRisks {
 // not depend on how the page is cut into chunks; memory stays flat in the page's size.
 class RiskScanner {
 public:
+    RiskScanner();
+    RiskScanner(const RiskScanner& other);
+    RiskScanner& operator=(const RiskScanner& other);
+    ~RiskScanner();
+
     void feed(const char* data, std::size_t n);
     PageRisks finish();  // then ready for a new page
 
 private:
-    PageRisks risks_;
-    unsigned char last_[2] = {0, 0};  // the page's last two bytes
-    std::uint64_t size_ = 0;
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 }  // namespace vellork
