@@ -1,5 +1,7 @@
 #include "risks.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -47,28 +49,72 @@ void note(std::uint64_t& count, std::vector<std::uint64_t>& lines, std::uint64_t
         lines.push_back(line);
 }
 
-// The first byte from p on that is TAB, LF, VT, FF or CR or one of a, b, c; `end` if none.
-const unsigned char* findStop(const unsigned char* p, const unsigned char* end, unsigned char a,
-                              unsigned char b, unsigned char c) {
+// 64 bytes of a chunk from `base` on, as one bit per byte for each byte that may end a run of
+// bytes that cannot matter. Bits past the chunk's end are set in `past`, so that every search
+// stops there.
+struct Window {
+    const unsigned char* base = nullptr;
+    std::uint64_t lt, gt, dq, sq, space, dash, control, past;
+
+    void load(const unsigned char* at, const unsigned char* end) {
+        unsigned char copy[64];
+        const unsigned char* bytes = at;
+        past = 0;
+        if (end - at < 64) {  // the chunk's tail: a copy, with bytes that stop nothing after it
+            std::memset(copy, 'a', sizeof copy);
+            std::memcpy(copy, at, static_cast<std::size_t>(end - at));
+            bytes = copy;
+            past = ~std::uint64_t{0} << (end - at);
+        }
+        base = at;
+        lt = gt = dq = sq = space = dash = control = 0;
 #if defined(__SSE2__)
-    const __m128i va = _mm_set1_epi8(static_cast<char>(a)),
-                  vb = _mm_set1_epi8(static_cast<char>(b)),
-                  vc = _mm_set1_epi8(static_cast<char>(c)), nine = _mm_set1_epi8(9),
-                  four = _mm_set1_epi8(4);
-    for (; end - p >= 16; p += 16) {
-        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i fromTab = _mm_sub_epi8(x, nine);  // 0 to 4 for TAB to CR
-        const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(fromTab, four), fromTab);
-        const __m128i hit =
-            _mm_or_si128(_mm_or_si128(control, _mm_cmpeq_epi8(x, va)),
-                         _mm_or_si128(_mm_cmpeq_epi8(x, vb), _mm_cmpeq_epi8(x, vc)));
-        if (const int mask = _mm_movemask_epi8(hit)) return p + __builtin_ctz(mask);
-    }
+        for (int k = 0; k < 4; ++k) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * k));
+            const auto bits = [&](__m128i hit) {
+                return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hit)))
+                       << (16 * k);
+            };
+            const auto equal = [&](char c) { return bits(_mm_cmpeq_epi8(x, _mm_set1_epi8(c))); };
+            const __m128i fromTab = _mm_sub_epi8(x, _mm_set1_epi8(9));  // 0 to 4: TAB to CR
+            control |= bits(_mm_cmpeq_epi8(_mm_min_epu8(fromTab, _mm_set1_epi8(4)), fromTab));
+            lt |= equal('<');
+            gt |= equal('>');
+            dq |= equal('"');
+            sq |= equal('\'');
+            space |= equal(' ');
+            dash |= equal('-');
+        }
+#else
+        for (int k = 0; k < 64; ++k) {
+            const std::uint64_t bit = std::uint64_t{1} << k;
+            const unsigned char c = bytes[k];
+            control |= static_cast<unsigned char>(c - 9) <= 4 ? bit : 0;
+            lt |= c == '<' ? bit : 0;
+            gt |= c == '>' ? bit : 0;
+            dq |= c == '"' ? bit : 0;
+            sq |= c == '\'' ? bit : 0;
+            space |= c == ' ' ? bit : 0;
+            dash |= c == '-' ? bit : 0;
+        }
 #endif
-    for (; p < end; ++p)
-        if (static_cast<unsigned char>(*p - 9) <= 4 || *p == a || *p == b || *p == c) return p;
-    return end;
-}
+    }
+
+    // The first byte from p on whose bit is set in `stops`, a TAB, an LF, a VT, an FF or a CR,
+    // or `end`; `stops` picks from this window's masks.
+    template <typename Stops>
+    const unsigned char* find(const unsigned char* p, const unsigned char* end, Stops stops) {
+        if (p >= end) return end;
+        if (!base || p < base || p - base >= 64) load(p, end);
+        for (;;) {
+            const std::uint64_t hits =
+                (stops(*this) | control | past) & (~std::uint64_t{0} << (p - base));
+            if (hits) return std::min(base + std::countr_zero(hits), end);
+            load(base + 64, end);
+            p = base;
+        }
+    }
+};
 
 // Whether a <script> tag, from after its name to its '>', makes a script the browser runs
 // from the page itself: no src, and no type, a JavaScript type or module. `whole` is false
@@ -447,6 +493,7 @@ struct RiskScanner::State {
 
     PageRisks risks;
     std::uint64_t size = 0;
+    Window window;                      // over the chunk being fed
     unsigned char lastTwo[2] = {0, 0};  // the page's last two bytes, for its line end
 
     // The squeeze's own state, as the squeezer keeps it, and whitespace since the last
@@ -699,54 +746,110 @@ void RiskScanner::State::blockByte(unsigned char c) {
     }
 }
 
-// Past the bytes that cannot matter: runs of other bytes and single spaces, up to the next byte
-// that may change the mode, glue or end a line. Allowed only where the next non-whitespace byte
-// is not glued; the squeeze's state after such a run is the one after any written byte.
+// Whether the slow path must read a tag of this name: one that opens a block, or ends a <pre>.
+bool namesBlock(const unsigned char* name, std::size_t length, bool endTag) {
+    char lowered[8];
+    if (length != 3 && (endTag || (length != 5 && length != 6 && length != 8))) return false;
+    for (std::size_t i = 0; i < length; ++i) lowered[i] = static_cast<char>(lower(name[i]));
+    const std::string_view n(lowered, length);
+    return n == "pre" || n == "textarea" || n == "script" || n == "style";
+}
+
+// Past the bytes that cannot matter, as the byte by byte rules would read them: text up to a
+// tag, the names of ordinary tags, attributes and their quoted values, runs of single spaces.
+// It stops before anything else (a line end, a TAB, a comment, a block's tag, the chunk's end)
+// and backs off to the last non-whitespace byte, so the slow path takes over from there. Only
+// where the next non-whitespace byte is not glued: the squeeze's state after the bytes passed
+// over is then the one after any written byte.
 const unsigned char* RiskScanner::State::skip(const unsigned char* p, const unsigned char* end) {
     if (gap && !spacePending && !lastWasSpace) return p;
-    const unsigned char* stop;
-    switch (mode) {
-        case Mode::Text:
-            if (preDepth) return p;
-            stop = findStop(p, end, '<', '<', '<');
+    if (capturing) return p;
+    const unsigned char* const start = p;
+    const unsigned char* eventEnd = p;  // just past the last byte that changed the mode
+    Zone eventZone = Zone::None;        // that byte's zone
+    for (;;) {
+        const unsigned char* s;
+        if (mode == Mode::Text) {
+            // In a block, text and single spaces pass only while they change nothing.
+            if (preDepth && (fresh || (changePending && !blockCounted))) break;
+            s = preDepth ? window.find(p, end, [](Window& w) { return w.lt | w.space; })
+                         : window.find(p, end, [](Window& w) { return w.lt; });
+            if (s < end && *s == kSpace) {  // a single space changes nothing
+                p = s;
+                if ((s > start ? s[-1] == kSpace : prevSpace) || end - s < 2 || isBlank(s[1]))
+                    break;
+                p = s + 1;
+                continue;
+            }
+            p = s;
+            if (s == end || *s != '<' || end - s < 3) break;
+            const bool close = s[1] == '/';
+            const unsigned char* const name = s + 1 + close;
+            if (!isAsciiLetter(*name)) break;
+            const unsigned char* n = name;
+            while (n < end && !endsName(*n)) ++n;
+            if (n == end || namesBlock(name, static_cast<std::size_t>(n - name), close)) break;
+            mode = Mode::Tag;
+            element = Element::Other;
+            endTag = close;
+            p = eventEnd = n;
+            eventZone = Zone::Tag;
+        } else if (mode == Mode::Tag) {
+            s = window.find(p, end, [](Window& w) { return w.gt | w.dq | w.sq; });
+            p = s;
+            if (s == end || static_cast<unsigned char>(*s - 9) <= 4) break;
+            eventEnd = p = s + 1;
+            eventZone = Zone::Markup;
+            if (*s == '>') {
+                if (element != Element::Other) {  // a block's tag ends on the slow path
+                    p = s;
+                    break;
+                }
+                mode = Mode::Text;
+                continue;
+            }
+            const unsigned char* b = s;
+            while (b > start && b[-1] == kSpace) --b;
+            if ((b > start ? b[-1] : lastByte) == '=') {
+                mode = Mode::Value;
+                quote = *s;
+            } else {
+                eventZone = Zone::Tag;  // a quote out of place, part of the tag
+            }
+        } else if (mode == Mode::Value || mode == Mode::Bogus) {
+            const unsigned char close = mode == Mode::Value ? quote : '>';
+            s = window.find(p, end, [&](Window& w) {
+                return close == '>' ? w.gt : close == '"' ? w.dq : w.sq;
+            });
+            p = s;
+            if (s == end || *s != close) break;
+            mode = mode == Mode::Value ? Mode::Tag : Mode::Text;
+            eventEnd = p = s + 1;
+            eventZone = Zone::Markup;
+        } else if (mode == Mode::Comment) {
+            p = window.find(p, end, [](Window& w) { return w.dash | w.gt; });
             break;
-        case Mode::Tag:
-            if (capturing) return p;
-            stop = findStop(p, end, '>', '"', '\'');
+        } else {
             break;
-        case Mode::Value:
-            if (capturing) return p;
-            stop = findStop(p, end, quote, quote, quote);
-            break;
-        case Mode::Comment:
-            stop = findStop(p, end, '-', '>', '>');
-            break;
-        case Mode::Bogus:
-            stop = findStop(p, end, '>', '>', '>');
-            break;
-        default:
-            return p;
+        }
     }
-    while (stop > p && stop[-1] == kSpace) --stop;
-    if (stop == p) return p;
-    lastByte = stop[-1];
+    while (p > start && p[-1] == kSpace) --p;
+    if (p == start) return p;
+    lastByte = p[-1];
     lastLine = line;
-    switch (mode) {
-        case Mode::Text:
-            lastZone = lastByte == '>' ? Zone::Markup : Zone::Text;
-            break;
-        case Mode::Tag:
-            lastZone = lastByte == '=' || lastByte == '/' ? Zone::Markup : Zone::Tag;
-            break;
-        case Mode::Value:
-            lastZone = Zone::Value;
-            break;
-        default:
-            lastZone = Zone::Markup;
-            dashes = 0;
+    if (p == eventEnd) {
+        lastZone = eventZone;
+    } else if (mode == Mode::Text) {
+        lastZone = lastByte == '>' ? Zone::Markup : preDepth ? Zone::Other : Zone::Text;
+    } else if (mode == Mode::Tag) {
+        lastZone = lastByte == '=' || lastByte == '/' ? Zone::Markup : Zone::Tag;
+    } else {
+        lastZone = mode == Mode::Value ? Zone::Value : Zone::Markup;
     }
+    dashes = 0;
+    prevSpace = false;
     gap = spacePending = lineStart = afterCR = lastWasSpace = false;
-    return stop;
+    return p;
 }
 
 RiskScanner::RiskScanner() : state_(std::make_unique<State>()) {}
@@ -762,6 +865,7 @@ void RiskScanner::feed(const char* data, std::size_t n) {
     State& s = *state_;
     const auto* p = reinterpret_cast<const unsigned char*>(data);
     const auto* end = p + n;
+    s.window.base = nullptr;
     while (p < end) {
         s.step(*p++);
         if (p < end) p = s.skip(p, end);

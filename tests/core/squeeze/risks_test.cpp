@@ -7,9 +7,9 @@ namespace {
 using vellork::testing::riskSummary;
 using vellork::testing::scanCut;
 
-// Each page scanned whole and cut in two at each of its bytes, by one scanner reused from page
-// to page, so that what a chunk or a page leaves behind shows. The summary lists each kind of
-// risk found with its count and listed lines, then how the page ends.
+// Each page scanned whole, cut in two at each of its bytes and cut at every byte, by one scanner
+// reused from page to page, so that what a chunk or a page leaves behind shows. The summary lists
+// each kind of risk found with its count and listed lines, then how the page ends.
 TEST(RiskScanner, FindsWhatTheSqueezeChangesBeyondWhitespace) {
     const std::string filler(40, 'w');  // runs past the scanner's 16-byte steps
     const std::pair<std::string, std::string> cases[] = {
@@ -84,10 +84,15 @@ TEST(RiskScanner, FindsWhatTheSqueezeChangesBeyondWhitespace) {
         {"", "safe"},
     };
     vellork::RiskScanner scanner;
-    for (const auto& [page, expected] : cases)
+    for (const auto& [page, expected] : cases) {
+        std::vector<std::size_t> everyByte;  // the byte by byte rules alone, no run passed over
+        for (std::size_t cut = 1; cut < page.size(); ++cut) everyByte.push_back(cut);
+        ASSERT_EQ(riskSummary(scanCut(scanner, page, everyByte)), expected)
+            << ::testing::PrintToString(page) << " byte by byte";
         for (std::size_t cut = 0; cut <= page.size(); ++cut)
             ASSERT_EQ(riskSummary(scanCut(scanner, page, {cut})), expected)
                 << ::testing::PrintToString(page) << " cut at " << cut;
+    }
 }
 
 }  // namespace
