@@ -50,7 +50,7 @@ TEST(RiskScanner, FindsWhatTheSqueezeChangesBeyondWhitespace) {
         // Scripts: a line comment that swallows the code after it.
         {"x\r\n<script>\r\n// c\r\nfoo()</script>", "scripts 1 [2]"},
         {"<script>foo() // c\r\n// d\r\n/* e */\r\n</script>", "safe"},
-        {"<script>s = \"// x\";\r\nr = /\\/\\/[/]/;\r\n/* // */\r\nt = `// "
+        {"<script>s = \"// x\" + '// y';\r\nr = /\\/\\/[/]/;\r\n/* // */\r\nt = `// "
          "${a}`;\r\nfoo();</script>",
          "safe"},
         {"<script><!--\r\nfoo();\r\n//--></script>", "scripts 1 [1]"},
@@ -66,7 +66,8 @@ TEST(RiskScanner, FindsWhatTheSqueezeChangesBeyondWhitespace) {
         {"<script>return\tx</script><script>r = /a/\r\ng()</script>", "scripts 2 [1]"},
         {"<script>a = b;\r\nif (x)\r\nfoo();\r\nwhile (y)\r\n{ z = y +\r\n1 }\r\nq()</script>",
          "safe"},
-        {"<script>f(a\r\n, b); x = [a,\r\nb]; o = {\r\na: 1\r\n}\r\nnew\r\n(x)</script>", "safe"},
+        {"<script>f(a\r\n, b, c \n in d); x = [a,\r\nb]; o = {\r\na: 1\r\n}\r\nnew\r\n(x)</script>",
+         "safe"},
         {"<script>t = `a\r\nb`\r\nc()</script>", "scripts 1 [1]"},
         // Only scripts the browser runs from the page: no src, a JavaScript type or module.
         {"<script src=a.js>a()\r\nb()</script><script type='application/ld+json'>a\r\nb</script>",
