@@ -27,9 +27,10 @@
 //   read as one) with code after it on a later line; two names or numbers run together
 //   (`return` LF `x`, `a` TAB `b`); a line that ends a statement without a semicolon (after a
 //   name, a number, a string, a regular expression, `)` or `]`) followed by a line that starts
-//   with a name. Never flagged: lines that end in an operator, `;`, `,`, `{` or `}`, the head of
-//   if/for/while/with, and lines inside parentheses or brackets. Strings, template literals,
-//   regular expressions and /* */ comments are read as such; their content is not judged.
+//   with a name. That last rule leaves alone lines that end in an operator, `;`, `,`, `{` or
+//   `}` or the head of if/for/while/with, and lines inside parentheses or brackets. Strings,
+//   template literals, regular expressions and /* */ comments are read as such; their content is
+//   not judged.
 // - lastLineEnd: how the page ends now.
 //
 // Line numbers are 1-based and count line ends as an editor does (LF, CR LF and a lone CR each
