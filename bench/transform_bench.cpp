@@ -86,7 +86,9 @@ void BM_Scan(benchmark::State& state) {
         squeezing += Clock::now() - scanned;
         state.ResumeTiming();
     }
-    state.SetLabel(std::string(vellork::squeezePathName(vellork::defaultSqueezePath())));
+    // bench/run lists the label in its column of paths.
+    state.SetLabel("risk scanner (squeeze: " +
+                   std::string(vellork::squeezePathName(vellork::defaultSqueezePath())) + ")");
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * in.size()));
     state.counters["joined_words"] = static_cast<double>(joined);
     state.counters["x_squeeze"] =
