@@ -1,10 +1,13 @@
-// Throughput of the squeeze on a large real-world page, beside memcpy of the same bytes.
+// Throughput of the squeeze on a large real-world page, beside memcpy of the same bytes, and of
+// the risk scanner that vellork-cli --check runs over the same page beside the squeeze.
 
 #include "corpus.h"
+#include "risks.h"
 #include "squeezer.h"
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -53,6 +56,45 @@ void BM_Squeeze(benchmark::State& state) {
     state.counters["saved_%"] = 100.0 - 100.0 * static_cast<double>(produced) / in.size();
 }
 
+// The scanner, and the squeeze on its default path over the same chunks, timed apart in each
+// iteration: "x_squeeze" is the scanner's time over the squeeze's.
+void BM_Scan(benchmark::State& state) {
+    const std::string& in = page();
+    if (in.empty()) {
+        state.SkipWithError("no HTML corpus installed (see bench/run)");
+        return;
+    }
+    const std::size_t chunk = std::size_t{1} << 18;
+    std::vector<char> out(chunk + vellork::Squeezer::kOutputRoom);
+    vellork::RiskScanner scanner;
+    using Clock = std::chrono::steady_clock;
+    Clock::duration scanning{}, squeezing{};
+    std::uint64_t joined = 0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        for (std::size_t at = 0; at < in.size(); at += chunk)
+            scanner.feed(in.data() + at, std::min(chunk, in.size() - at));
+        joined = scanner.finish().joinedWords;
+        const auto scanned = Clock::now();
+        state.PauseTiming();
+        vellork::Squeezer squeezer;
+        for (std::size_t at = 0; at < in.size(); at += chunk)
+            squeezer.feed(in.data() + at, std::min(chunk, in.size() - at), out.data());
+        squeezer.finish(out.data());
+        benchmark::DoNotOptimize(out.data());
+        scanning += scanned - start;
+        squeezing += Clock::now() - scanned;
+        state.ResumeTiming();
+    }
+    // bench/run lists the label in its column of paths.
+    state.SetLabel("risk scanner (squeeze: " +
+                   std::string(vellork::squeezePathName(vellork::defaultSqueezePath())) + ")");
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * in.size()));
+    state.counters["joined_words"] = static_cast<double>(joined);
+    state.counters["x_squeeze"] =
+        std::chrono::duration<double>(scanning) / std::chrono::duration<double>(squeezing);
+}
+
 }  // namespace
 
 BENCHMARK(BM_Memcpy)->Unit(benchmark::kMillisecond);
@@ -61,5 +103,6 @@ BENCHMARK(BM_Squeeze)
     ->Arg(static_cast<int>(vellork::SqueezePath::Avx2))
     ->Arg(static_cast<int>(vellork::SqueezePath::Avx512Vbmi2))
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Scan)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the squeeze's fuzz target with clang's libFuzzer (with AddressSanitizer and
+# Builds the squeeze's and the risk scanner's fuzz target with clang's libFuzzer (with AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs it for a bounded time over the seeds in fuzz/corpus.
 # Usage: scripts/fuzz.sh [SECONDS]   (default 60). Skipped where clang is missing.
 set -euo pipefail
@@ -13,8 +13,9 @@ out=build-fuzz
 mkdir -p "$out/found"
 flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -Icore/squeeze -Itests/common -Itests/core/squeeze
        -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all)
-objects=("$out/squeezer.o" "$out/avx512-portable.o")
+objects=("$out/squeezer.o" "$out/risks.o" "$out/avx512-portable.o")
 clang++ "${flags[@]}" -c core/squeeze/squeezer.cpp -o "$out/squeezer.o"
+clang++ "${flags[@]}" -c core/squeeze/risks.cpp -o "$out/risks.o"
 # The VBMI2 kernel over SIMDe's portable intrinsics, which this processor can run whatever it has.
 clang++ "${flags[@]}" -Wno-psabi -c tests/core/squeeze/squeeze_avx512_portable.cpp -o "$out/avx512-portable.o"
 case "$(uname -m)" in
@@ -31,4 +32,4 @@ clang++ "${flags[@]/fuzzer-no-link/fuzzer}" fuzz/squeeze_fuzz.cpp "${objects[@]}
 "$out/squeeze_fuzz" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 \
     -artifact_prefix="$out/" "$out/found" fuzz/corpus 2>"$out/log" || { tail -40 "$out/log"; exit 1; }
 runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$out/log" | grep -o '[0-9]*$')
-echo "fuzz: $runs inputs in ${seconds}s, every squeeze path (and the portable VBMI2 build) equal to the literal steps"
+echo "fuzz: $runs inputs in ${seconds}s, every squeeze path (and the portable VBMI2 build) equal to the literal steps, the risk report the same for every cut"

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "risks.h"
 #include "squeezer.h"
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -38,6 +40,38 @@ inline std::string squeezeCut(const std::string& input, std::vector<std::size_t>
     }
     char end[Squeezer::kOutputRoom];
     return out.append(end, squeezer.finish(end));
+}
+
+// Scans `page` cut at the given offsets (ascending) with `scanner`, which is then ready again.
+inline vellork::PageRisks scanCut(RiskScanner& scanner, std::string_view page,
+                                  std::vector<std::size_t> cuts) {
+    std::size_t from = 0;
+    cuts.push_back(page.size());
+    for (std::size_t to : cuts) {
+        scanner.feed(page.data() + from, to - from);
+        from = to;
+    }
+    return scanner.finish();
+}
+
+// A report in words: each kind of risk found with its count and listed lines ("joined 2 [1 3]"),
+// or "safe", then how the page ends when it ends in a line end.
+inline std::string riskSummary(const PageRisks& risks) {
+    std::string out;
+    const auto kind = [&](const char* name, std::uint64_t count,
+                          const std::vector<std::uint64_t>& lines) {
+        if (count == 0) return;
+        out += (out.empty() ? "" : " ") + std::string(name) + " " + std::to_string(count) + " [";
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            out += (i ? " " : "") + std::to_string(lines[i]);
+        out += "]";
+    };
+    kind("joined", risks.joinedWords, risks.joinedWordLines);
+    kind("blocks", risks.changedBlocks, risks.changedBlockLines);
+    kind("scripts", risks.brokenScripts, risks.brokenScriptLines);
+    if (!risks.atRisk()) out = "safe";
+    static const char* const ends[] = {", ends CR LF", ", ends LF", ", ends CR", ""};
+    return out + ends[static_cast<int>(risks.lastLineEnd)];
 }
 
 }  // namespace vellork::testing

@@ -1,0 +1,99 @@
+#include "squeeze_test_util.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using vellork::testing::riskSummary;
+using vellork::testing::scanCut;
+
+// Each page scanned whole, cut in two at each of its bytes and cut at every byte, by one scanner
+// reused from page to page, so that what a chunk or a page leaves behind shows. The summary lists
+// each kind of risk found with its count and listed lines, then how the page ends.
+TEST(RiskScanner, FindsWhatTheSqueezeChangesBeyondWhitespace) {
+    const std::string filler(40, 'w');  // runs past the scanner's 16-byte steps
+    const std::pair<std::string, std::string> cases[] = {
+        // Words glued where the squeeze removes a line end, a TAB or a lone LF without a space.
+        {"a\r\ndocument", "joined 1 [1]"},
+        {"a\rb\nc", "joined 2 [1 2]"},
+        {"a  \r\n  b", "joined 1 [1]"},  // the trim takes the spaces
+        {"a \n b", "safe"},              // a lone LF is inside its line: the spaces stay
+        {"a\tb\t\tc", "joined 2 [1]"},
+        {"a \t b, a\t b, a \tb", "safe"},
+        {"x\r\n\r\n  \r\ny\nz\r\n" + filler + "\r\n\t\r" + filler, "joined 4 [1 4 5 6]"},
+        {"a\rb\rc\rd\re\rf\rg", "joined 6 [1 2 3 4 5]"},
+        {"<p>a</p>\r\n<p>b</p>\r\nc\r\n<b>d</b>", "safe"},  // markup on either side
+        {"a >\r\nb < c\r\nd", "joined 1 [2]"},
+        {"<!-- a\r\nb " + filler + " -- > --->c\r\nd", "joined 1 [2]"},
+        {"<!---->a\r\nb<!-->c\r\nd", "joined 2 [1 2]"},
+        {"<? a\r\nb >c\r\nd<!x\r\ny>", "joined 2 [2 3]"},
+        // Tags: parts of one tag run together, but not at '=', a closing quote, '/' or '>'.
+        {"<a\r\nhref=x>", "joined 1 [1]"},
+        {"<a class=\"a\r\nb\" href='" + filler + "\r\n'>", "joined 1 [1]"},
+        {"<a href=x\r\ntitle=y><!DOCTYPE html\r\nPUBLIC>", "joined 2 [1 2]"},
+        {"<a href\r\n=\r\n\"x\"\r\ntitle='y'\r\n/><br\r\n/>", "safe"},
+        // <style>: CSS words run together, outside comments.
+        {"<STYLE>p{border:1px\r\nsolid}\r\n</style>", "joined 1 [1]"},
+        {"<style>/* a\r\nb */p{}\r\ndiv,\r\na{}</style\r\n>", "safe"},
+        // <pre> and <textarea>: whitespace the squeeze changes, then more of their text.
+        {"<pre>x\r\ny</pre>", "blocks 1 [1]"},
+        {"<PRE class=c>x  y</pre>", "blocks 1 [1]"},
+        {"<pre>x\ty</pre>", "blocks 1 [1]"},
+        {"<pre>\r\nx y\r\n</pre><pre>\nx </pre><textarea>\rx</textarea>", "safe"},
+        {"<pre>\r\n\r\nx</pre>", "blocks 1 [1]"},
+        {"<pre>a\r\n<b\r\nclass=x>c</b></pre>", "joined 1 [2] blocks 1 [1]"},
+        {"<pre><b\r\nclass=x>c</b></pre>", "joined 1 [1]"},
+        {"a\r\n<pre>x\r\ny\r\nz<pre>p\r\nq</pre>r</pre>\r\n<pre>\r\nu\tv</pre>", "blocks 2 [2 6]"},
+        {"<textarea>a\r\n</b>c</textarea>", "blocks 1 [1]"},
+        {"<textarea>a\r\n</textarea\r\n>", "safe"},
+        {"<!-- <pre>x\r\ny</pre> -->", "safe"},
+        // Scripts: a line comment that swallows the code after it.
+        {"x\r\n<script>\r\n// c\r\nfoo()</script>", "scripts 1 [2]"},
+        {"<script>foo() // c\r\n// d\r\n/* e */\r\n</script>", "safe"},
+        {"<script>s = \"// x\" + '// y';\r\nr = /\\/\\/[/]/;\r\n/* // */\r\nt = `// "
+         "${a}`;\r\nfoo();</script>",
+         "safe"},
+        {"<script><!--\r\nfoo();\r\n//--></script>", "scripts 1 [1]"},
+        {"<script>// a\r\n  --> b\r\n</script>", "safe"},
+        {"<script>// a\r\n--x</script>", "scripts 1 [1]"},
+        {"<script>a < b\r\n// c\r\n</script>", "safe"},
+        {"<script>// c\r\na < b</script>", "scripts 1 [1]"},
+        {"<script>// c\r\n</scripts>\r\nx()</script>", "scripts 1 [1]"},
+        // Statements that need their line break, and names run together.
+        {"<script>a = b\r\nc = d</script>", "scripts 1 [1]"},
+        {"<script>foo()\r\nbar()</script>", "scripts 1 [1]"},
+        {"<script>x = [1]\r\n/* c\r\n*/ y = 'a'\r\nz = 2</script>", "scripts 1 [1]"},
+        {"<script>return\tx</script><script>r = /a/\r\ng()</script>", "scripts 2 [1]"},
+        {"<script>a = b;\r\nif (x)\r\nfoo();\r\nwhile (y)\r\n{ z = y +\r\n1 }\r\nq()</script>",
+         "safe"},
+        {"<script>f(a\r\n, b, c \n in d); x = [a,\r\nb]; o = {\r\na: 1\r\n}\r\nnew\r\n(x)</script>",
+         "safe"},
+        {"<script>t = `a\r\nb`\r\nc()</script>", "scripts 1 [1]"},
+        // Only scripts the browser runs from the page: no src, a JavaScript type or module.
+        {"<script src=a.js>a()\r\nb()</script><script type='application/ld+json'>a\r\nb</script>",
+         "safe"},
+        {"<script type=\"text/template\">a\r\nb</script><script type=text/plain>a\r\nb</script>",
+         "safe"},
+        {"<script type=module>a\r\nb</script><script TYPE=\"text/javascript\">a\r\nb</script>",
+         "scripts 2 [1 2]"},
+        {"<script>s = '</script>\r\n<p>a\r\nb</p>", "joined 1 [2]"},
+        {"<script>// c\r\nfoo()", "scripts 1 [1]"},  // the page ends inside the script
+        // How the page ends.
+        {"x\r\n", "safe, ends CR LF"},
+        {"x\n", "safe, ends LF"},
+        {"x\r", "safe, ends CR"},
+        {"", "safe"},
+    };
+    vellork::RiskScanner scanner;
+    for (const auto& [page, expected] : cases) {
+        std::vector<std::size_t> everyByte;  // the byte by byte rules alone, no run passed over
+        for (std::size_t cut = 1; cut < page.size(); ++cut) everyByte.push_back(cut);
+        ASSERT_EQ(riskSummary(scanCut(scanner, page, everyByte)), expected)
+            << ::testing::PrintToString(page) << " byte by byte";
+        for (std::size_t cut = 0; cut <= page.size(); ++cut)
+            ASSERT_EQ(riskSummary(scanCut(scanner, page, {cut})), expected)
+                << ::testing::PrintToString(page) << " cut at " << cut;
+    }
+}
+
+}  // namespace
