@@ -4,6 +4,7 @@
 #include "figures.h"
 #include "filepass.h"
 #include "numtext.h"
+#include "risks.h"
 
 #include <getopt.h>
 
@@ -253,14 +254,28 @@ void collect(const Settings& settings, std::vector<Job>& files,
         } else if (settings.recursive && !isPageName(fileNameOf(path)) && !pathExists(path)) {
             messages.push_back({path, "the folder does not exist", true});
         } else {
-            Job job{path, {}, {}, {}};
-            if (folder)
-                job.refusal = "it is a folder, not a file; -r compresses the pages in it";
-            else if (!settings.anyName && !isPageName(fileNameOf(path)))
-                job.refusal = "not an .html or .htm page; --any-name compresses it anyway";
+            Job job{path, -1, {}, {}};
+            if (folder) job.refusal = "it is a folder, not a file; -r compresses the pages in it";
             files.push_back(std::move(job));
         }
     }
+}
+
+// What the run did, page by page, summed up.
+struct Tally {
+    std::uint64_t done = 0, failed = 0, atRisk = 0;
+    std::int64_t before = 0, after = 0;
+};
+
+// "3 places (lines 4, 9, 12)", the lines cut short with "..." where more were found.
+std::string counted(std::uint64_t count, const std::string& what,
+                    const std::vector<std::uint64_t>& lines) {
+    std::string text = std::to_string(count) + " " + what + (count == 1 ? "" : "s");
+    if (lines.empty()) return text;
+    text += lines.size() == 1 ? " (line " : " (lines ";
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        text += (i ? ", " : "") + std::to_string(lines[i]);
+    return text + (count > lines.size() ? ", ...)" : ")");
 }
 
 // Where the run's words go: one record per page on standard output, everything else on
@@ -285,15 +300,38 @@ public:
             outputError_ = outputError_ ? outputError_ : (errno ? errno : EIO);
     }
 
-    // The line of totals that -v asks for.
-    void totals(std::uint64_t done, std::uint64_t failed, std::int64_t before, std::int64_t after) {
+    // What a check found that the squeeze would change beyond whitespace; with -q only what
+    // puts the page at risk.
+    void risks(const std::string& path, const vellork::PageRisks& risks) {
+        using LineEnd = vellork::PageRisks::LineEnd;
+        if (risks.joinedWords)
+            message(path, "would glue words together in " +
+                              counted(risks.joinedWords, "place", risks.joinedWordLines));
+        if (risks.changedBlocks)
+            message(path,
+                    "would change " + counted(risks.changedBlocks, "<pre> or <textarea> block",
+                                              risks.changedBlockLines));
+        if (risks.brokenScripts)
+            message(path, "would break " + counted(risks.brokenScripts, "inline script",
+                                                   risks.brokenScriptLines));
+        if (risks.lastLineEnd == LineEnd::CrLf || settings_.talk == Talk::Quiet) return;
+        message(path, risks.lastLineEnd == LineEnd::Lf   ? "would end in CR LF instead of LF"
+                      : risks.lastLineEnd == LineEnd::Cr ? "would end in CR LF instead of CR"
+                                                         : "would gain a CR LF at its end");
+    }
+
+    // The line of totals: asked for with -v, and always after a check.
+    void totals(const Tally& tally) {
         const vellork::RowFigures figures =
-            vellork::rowFigures(true, before, after, ratioText_, ".");
-        const std::string line =
-            "vellork-cli: pages: " + std::to_string(done) + " compressed, " +
-            std::to_string(failed) + " failed; bytes: " + vellork::integerText(before) +
-            " before, " + figures.compressedSize + " after, " +
-            vellork::integerText(before - after) + " saved (" + figures.ratio + ")\n";
+            vellork::rowFigures(true, tally.before, tally.after, ratioText_, ".");
+        std::string line = "vellork-cli: pages: " + std::to_string(tally.done) +
+                           (settings_.check ? " checked, " : " compressed, ") +
+                           std::to_string(tally.failed) + " failed";
+        if (settings_.check) line += ", " + std::to_string(tally.atRisk) + " at risk";
+        line += "; bytes: " + vellork::integerText(tally.before) + " before, " +
+                figures.compressedSize + " after, " +
+                vellork::integerText(tally.before - tally.after) +
+                (settings_.check ? " to save (" : " saved (") + figures.ratio + ")\n";
         std::fputs(line.c_str(), stderr);
     }
 
@@ -318,19 +356,36 @@ private:
     int outputError_ = 0;
 };
 
-}  // namespace
+// One page's pass, and with a check what its squeeze would change.
+struct Outcome {
+    vellork::PassResult pass;
+    std::optional<vellork::PageRisks> risks;
+};
 
-// Compresses the files on `jobs` threads and hands each result to `report` in file order.
+Outcome runOne(const Job& job, const Settings& settings) {
+    vellork::PassOptions options;
+    options.pageNamesOnly = !settings.anyName;
+    options.dryRun = settings.check;
+    Outcome outcome;
+    vellork::RiskScanner scanner;
+    if (settings.check)
+        options.inspect = [&scanner](const char* data, std::size_t n) { scanner.feed(data, n); };
+    outcome.pass = vellork::cli::runJob(job, options);
+    if (settings.check && outcome.pass.ok) outcome.risks = scanner.finish();
+    return outcome;
+}
+
+// Runs the files on `jobs` threads and hands each outcome to `report` in file order.
 // Two paths to one file (hard links, symbolic links, a file named twice) never run at once:
 // the second waits for the first, exactly as it would one job at a time.
 void compressAll(const std::vector<Job>& files, unsigned jobs,
-                 const std::function<vellork::PassResult(const Job&)>& run,
-                 const std::function<void(std::size_t, const vellork::PassResult&)>& report) {
+                 const std::function<Outcome(const Job&)>& run,
+                 const std::function<void(std::size_t, const Outcome&)>& report) {
     if (jobs <= 1) {
         for (std::size_t i = 0; i < files.size(); ++i) report(i, run(files[i]));
         return;
     }
-    std::vector<std::optional<vellork::PassResult>> results(files.size());
+    std::vector<std::optional<Outcome>> results(files.size());
     std::mutex mutex;
     std::condition_variable ready, released;
     std::set<FileIdentity> busy;  // files being compressed right now
@@ -352,7 +407,7 @@ void compressAll(const std::vector<Job>& files, unsigned jobs,
                 busy.erase(*file);
                 released.notify_all();
             }
-            vellork::PassResult result = run(files[i]);
+            Outcome result = run(files[i]);
             std::lock_guard lock(mutex);
             if (file) {
                 busy.erase(*file);
@@ -367,12 +422,14 @@ void compressAll(const std::vector<Job>& files, unsigned jobs,
     for (std::size_t i = 0; i < files.size(); ++i) {
         std::unique_lock lock(mutex);
         ready.wait(lock, [&] { return results[i].has_value(); });
-        const vellork::PassResult result = std::move(*results[i]);
+        const Outcome result = std::move(*results[i]);
         lock.unlock();
         report(i, result);
     }
     for (auto& worker : workers) worker.join();
 }
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace vellork::cli;
@@ -393,23 +450,32 @@ int main(int argc, char** argv) {
         anyFailed |= message.failed;
     }
 
-    std::uint64_t done = 0, failed = 0;
-    std::int64_t before = 0, after = 0;
+    Tally tally;
     compressAll(
         files, jobsWithinSystemLimit(settings.jobs),
-        [&](const Job& job) { return runJob(job, {}); },
-        [&](std::size_t i, const vellork::PassResult& pass) {
+        [&](const Job& job) { return runOne(job, settings); },
+        [&](std::size_t i, const Outcome& outcome) {
             const std::string& shown = files[i].shown;
+            const vellork::PassResult& pass = outcome.pass;
+            if (!quiet) {
+                const std::string folder = shown.substr(0, shown.size() - fileNameOf(shown).size());
+                for (const std::string& leftover : pass.removed)
+                    output.message(folder + leftover,
+                                   "removed: a temporary file left by an interrupted earlier run");
+            }
             if (!pass.ok) {
-                ++failed;
+                ++tally.failed;
                 output.message(shown, pass.error);
                 return;
             }
-            ++done, before += pass.sizeBefore, after += pass.sizeAfter;
-            if (quiet) return;
-            if (!pass.note.empty()) output.message(shown, "note: " + pass.note);
-            output.record(shown, pass);
+            ++tally.done, tally.before += pass.sizeBefore, tally.after += pass.sizeAfter;
+            if (!quiet && !pass.note.empty()) output.message(shown, "note: " + pass.note);
+            if (!quiet) output.record(shown, pass);
+            if (!outcome.risks) return;
+            tally.atRisk += outcome.risks->atRisk();
+            output.risks(shown, *outcome.risks);
         });
-    if (settings.talk == Talk::Verbose) output.totals(done, failed, before, after);
-    return output.finish(anyFailed || failed ? kSomeFailed : kAllDone);
+    if (settings.check ? !quiet : settings.talk == Talk::Verbose) output.totals(tally);
+    if (anyFailed || tally.failed) return output.finish(kSomeFailed);
+    return output.finish(tally.atRisk ? kSomeAtRisk : kAllDone);
 }

@@ -20,7 +20,7 @@ namespace {
 
 // Collects every page below the open folder `at` (shown as `shown`), depth first, never
 // following a symbolic link. Links and folders that cannot be read are reported.
-void walk(int at, const std::string& shown, const std::string& relative, const std::string& root,
+void walk(int at, const std::string& shown, const std::string& relative, int root,
           std::vector<Job>& jobs, std::vector<WalkMessage>& messages) {
     DIR* folder = ::fdopendir(at);
     if (!folder) {
@@ -101,14 +101,21 @@ std::string fileNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The top folder is opened once, from the name given, and held for the whole run: every page
+// found below it is reached from this descriptor, never by its path again.
 void walkFolder(const std::string& path, std::vector<Job>& jobs,
                 std::vector<WalkMessage>& messages) {
-    const int folder = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0)
+    const int root = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int listing = root < 0 ? -1 : ::fcntl(root, F_DUPFD_CLOEXEC, 0);
+    if (listing < 0) {
         messages.push_back(
             {path, "the folder could not be read: " + lowercase(std::strerror(errno)), true});
-    else
-        walk(folder, path, "", path, jobs, messages);
+        if (root >= 0) ::close(root);
+        return;
+    }
+    const std::size_t before = jobs.size();
+    walk(listing, path, "", root, jobs, messages);
+    if (jobs.size() == before) ::close(root);  // nothing to hold it for
 }
 
 PassResult runJob(const Job& job, const PassOptions& options) {
@@ -117,37 +124,38 @@ PassResult runJob(const Job& job, const PassOptions& options) {
         refused.error = job.refusal;
         return refused;
     }
-    if (job.root.empty()) return compressFile(job.shown, options);
-    const int root = ::open(job.root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (root < 0) {
-        PassResult refused;
-        refused.error = "its folder cannot be opened: " + lowercase(std::strerror(errno));
-        return refused;
-    }
-    PassResult result = compressFileBelow(root, job.relative, options);
-    ::close(root);
-    return result;
+    return job.rootFolder < 0 ? compressFile(job.shown, options)
+                              : compressFileBelow(job.rootFolder, job.relative, options);
 }
 
-// How many passes may run at once without running out of file descriptors: a pass holds at
-// most six (folders on its way, the page, the new page, a folder listing).
+// How many passes may run at once without running out of file descriptors. A pass holds at
+// most four at a time: its folder, the page, and, while it sweeps the folder for leftovers of
+// an interrupted run, the folder's listing and the leftover it looks at (the temporary file
+// comes after the sweep). What is open already (the standard streams, the walks' top
+// folders) takes its share of the limit first.
 unsigned jobsWithinSystemLimit(unsigned wanted) {
+    constexpr rlim_t kPerPass = 4, kFewEnoughToCount = 1 << 16;
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1;
     if (limit.rlim_cur < limit.rlim_max) {
         limit.rlim_cur = limit.rlim_max;
         if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::getrlimit(RLIMIT_NOFILE, &limit);
     }
-    constexpr rlim_t kPerPass = 6, kReserved = 16;
-    if (limit.rlim_cur == RLIM_INFINITY) return wanted;
-    const rlim_t room =
-        limit.rlim_cur > kReserved + kPerPass ? (limit.rlim_cur - kReserved) / kPerPass : 1;
-    return static_cast<unsigned>(std::min<rlim_t>(wanted, room));
+    if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > kFewEnoughToCount) return wanted;
+    rlim_t free = 0;
+    for (rlim_t fd = 0; fd < limit.rlim_cur; ++fd)
+        free += ::fcntl(static_cast<int>(fd), F_GETFD) < 0 && errno == EBADF;
+    return static_cast<unsigned>(std::clamp<rlim_t>(free / kPerPass, 1, wanted));
 }
 
+// For a page found by a walk, looked up below its top folder. It only decides which passes
+// wait for each other, never where a pass goes.
 std::optional<FileIdentity> identityOf(const Job& job) {
     struct stat status {};
-    if (::stat(job.shown.c_str(), &status) != 0) return std::nullopt;
+    const int found = job.rootFolder < 0 ? ::stat(job.shown.c_str(), &status)
+                                         : ::fstatat(job.rootFolder, job.relative.c_str(), &status,
+                                                     AT_SYMLINK_NOFOLLOW);
+    if (found != 0) return std::nullopt;
     return FileIdentity(status.st_dev, status.st_ino);
 }
 

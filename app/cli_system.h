@@ -15,7 +15,8 @@ namespace vellork::cli {
 // One file to compress: named on the command line, or found below a folder named there.
 struct Job {
     std::string shown;     // the path as the user knows it
-    std::string root;      // the folder it was found under; empty when named itself
+    int rootFolder = -1;   // POSIX: the open top folder of the walk that found it, held for
+                           // the whole run; -1 when named itself
     std::string relative;  // its path below that folder
     std::string refusal;   // set when it is refused before any pass
 };

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -24,7 +25,7 @@ struct CliRun {
 CliRun runCli(const TempDir& dir, const std::vector<std::string>& args,
               const std::string& before = "", const std::string& streams = ">.out 2>.err") {
     std::string command =
-        "cd '" + dir.path() + "' && export LC_ALL=C && " + before + " " VELLORK_CLI;
+        "cd '" + dir.path() + "' && export LC_ALL=C || exit 1; " + before + " " VELLORK_CLI;
     for (const auto& arg : args) command += " '" + replaceAll(arg, "'", "'\\''") + "'";
     const int raw = std::system((command + " " + streams).c_str());
     CliRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(dir.file(".out")),
@@ -111,15 +112,18 @@ TEST(Cli, RefusesWhatItMustNotTouchAndSaysWhy) {
 
 TEST(Cli, RecursiveWalkStaysInsideTheTreeAndReportsWhatItSkips) {
     TempDir dir;
+    const std::string leftover = "site/sub/.vellork-aaaaaaaaaa.tmp";
     shell("cd '" + dir.path() +
           "' && mkdir -p site/sub site/locked out && printf b >site/b.html && printf a "
-          ">site/a.HTM && printf c >site/sub/c.htm && printf d >site/locked/d.html && printf "
-          "'  keep  ' >site/notes.txt && printf 'root:x:0:0  ' >out/pw.html && ln -s "
-          "../out/pw.html site/planted.html && ln -s ../out site/linked && chmod 0 site/locked");
+          ">site/a.HTM && printf c >site/sub/c.htm && printf d >site/locked/d.html && for f in "
+          "notes.txt page.htmlx page.htm~ page.html5; do printf '  keep  ' >site/$f; done && "
+          "printf 'root:x:0:0  ' >out/pw.html && ln -s ../out/pw.html site/planted.html && ln -s "
+          "../out site/linked && chmod 0 site/locked && touch " +
+          leftover + " && setfattr -n user.vellork.temp -v 1 " + leftover);
     // Root reads any folder: the walk then runs as another user, who owns the tree.
     const std::string asOther =
         ::geteuid() == 0 ? "chown -R 65534:65534 site && chmod 755 . && " + kAsNobody : "";
-    CliRun run = runCli(dir, {"-r", "site"}, asOther);
+    const CliRun run = runCli(dir, {"-r", "site"}, asOther);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(
         run.out,
@@ -127,12 +131,58 @@ TEST(Cli, RecursiveWalkStaysInsideTheTreeAndReportsWhatItSkips) {
     EXPECT_EQ(run.err,
               "site/linked\tskipped: a symbolic link inside a folder is not followed\n"
               "site/locked\tthe folder could not be read: permission denied\n"
-              "site/planted.html\tskipped: a symbolic link inside a folder is not followed\n");
-    EXPECT_EQ(readFile(dir.file("site/notes.txt")) + readFile(dir.file("out/pw.html")),
-              "  keep  root:x:0:0  ");
-    ::chmod(dir.file("site/locked").c_str(), 0755);
-    run = runCli(dir, {"site"});  // without -r a folder is refused like any other non-file
-    EXPECT_EQ(run.err, "site\tit is a folder, not a file; -r compresses the pages in it\n");
+              "site/planted.html\tskipped: a symbolic link inside a folder is not followed\n" +
+                  leftover + "\tremoved: a temporary file left by an interrupted earlier run\n");
+    std::string kept = readFile(dir.file("out/pw.html"));
+    for (const char* name : {"notes.txt", "page.htmlx", "page.htm~", "page.html5"})
+        kept += readFile(dir.file("site/") + name);
+    EXPECT_EQ(kept, "root:x:0:0    keep    keep    keep    keep  ");
+}
+
+TEST(Cli, WalksReachEveryPageFromTheTopFolderTheyHold) {
+    // Two top folders with folders of one name, one swapped for a link to a third while the
+    // run is under way, and a page deeper than a path may be long.
+    TempDir dir;
+    const std::string level(250, 'd');
+    std::string deep = "a/sub";
+    for (int i = 0; i < 18; ++i) deep += "/" + level;
+    shell("cd '" + dir.path() + "' && mkdir -p a/sub b/sub elsewhere/sub && cd a/sub && bash -c " +
+          "'for i in $(seq 18); do mkdir " + level + " && cd " + level +
+          "; done && printf \"a  b\" >p.html'");
+    for (const char* page : {"a/sub/p.html", "b/sub/p.html", "elsewhere/sub/p.html"})
+        dir.write(page, "a  b");
+    dir.write("big.html", std::string(64 << 20, ' '));
+    const CliRun run = runCli(
+        dir, {"-j1", "big.html", "-r", "a", "b"}, "",
+        ">.out 2>.err & p=$!; until ls -l /proc/$p/fd 2>/dev/null | grep -q big.html || ! kill -0 "
+        "$p 2>/dev/null; do :; done; kill -STOP $p; mv b b.old; ln -s elsewhere b; kill -CONT $p; "
+        "wait $p");
+    EXPECT_EQ(
+        std::tuple(run.status, run.out, run.err),
+        std::tuple(0,
+                   "big.html\t67108864\t100 %\t2\n" + deep +
+                       "/p.html\t4\t-25 %\t5\na/sub/p.html\t4\t-25 %\t5\nb/sub/p.html\t4\t-25 "
+                       "%\t5\n",
+                   ""));
+    EXPECT_EQ(readFile(dir.file("b.old/sub/p.html")) + readFile(dir.file("elsewhere/sub/p.html")),
+              "a b\r\na  b");
+
+    // An open-file limit just above what one pass needs, its sweep for leftovers included:
+    // every page is still compressed and every leftover removed, by fewer passes at once.
+    std::string expected, removed;
+    for (int i = 0; i < 60; ++i) {
+        const std::string folder = "many/f" + std::to_string(1000 + i);
+        std::filesystem::create_directories(dir.file(folder));
+        dir.write(folder + "/p.html", "a  b");
+        ::setxattr(dir.write(folder + "/.vellork-0123456789.tmp", "").c_str(), "user.vellork.temp",
+                   "1", 1, 0);
+        expected += folder + "/p.html\t4\t-25 %\t5\n";
+        removed += folder +
+                   "/.vellork-0123456789.tmp\tremoved: a temporary file left by an "
+                   "interrupted earlier run\n";
+    }
+    const CliRun limited = runCli(dir, {"-j64", "-r", "many"}, "prlimit --nofile=10");
+    EXPECT_EQ(std::pair(limited.out, limited.err), std::pair(expected, removed));
 }
 
 TEST(Cli, OneFileUnderManyNamesIsNeverWorkedOnTwiceAtOnce) {
@@ -207,6 +257,67 @@ TEST(Cli, ClosedStreamsAndTheFileSizeLimitLoseNothing) {
 #endif
 }
 
+TEST(Cli, CheckTellsWhatWouldChangeAndChangesNothing) {
+    TempDir dir;
+    const std::pair<const char*, const char*> pages[] = {
+        {"lf.html", "<p>x</p>\n"},
+        {"many.html", "a\r\nb\r\nc\r\nd\r\ne\r\nf\r\ng\r\nh"},
+        {"pre.html", "<pre>\r\nfoo  bar\r\nbaz\r\n</pre>\r\n"},
+        {"safe.html", "<p>a</p>\r\n  <p>b</p>\r\n"},
+        {"script.html", "<script>\r\nvar a = 1 // one\r\nvar b = 2\r\n</script>\r\n"},
+        {"words.html", "<p>a\r\ndocument</p>\r\n"},
+    };
+    std::filesystem::create_directory(dir.file("site"));
+    for (const auto& [name, content] : pages) dir.write("site/" + std::string(name), content);
+    dir.write("ro.html", "a  b");
+    ::chmod(dir.file("ro.html").c_str(), 0444);
+    ::setxattr(dir.write("site/.vellork-0123456789.tmp", "").c_str(), "user.vellork.temp", "1", 1,
+               0);
+    // Every byte, size, modification and change time, the folder's included.
+    const auto state = [&] {
+        shell("cd '" + dir.path() + "' && find site ro.html -printf '%p %s %T@ %C@\\n' >.state");
+        return std::pair(readFile(dir.file(".state")), contents(dir.file("site")));
+    };
+    const auto before = state();
+    const std::string risks =
+        "site/lf.html\twould end in CR LF instead of LF\n"
+        "site/many.html\twould glue words together in 7 places (lines 1, 2, 3, 4, 5, ...)\n"
+        "site/many.html\twould gain a CR LF at its end\n"
+        "site/pre.html\twould change 1 <pre> or <textarea> block (line 1)\n"
+        "site/script.html\twould break 1 inline script (line 1)\n"
+        "site/words.html\twould glue words together in 1 place (line 1)\n";
+    const std::string atRisk = risks.substr(risks.find("site/many"));
+    // Put in front, the arguments, where the streams go, the exit status and the errors.
+    // clang-format off
+    const std::tuple<std::string, std::vector<std::string>, std::string, int, std::string> cases[] = {
+        {"", {"--check", "-r", "site"}, ">.out 2>.err", 3, risks +
+         "vellork-cli: pages: 6 checked, 0 failed, 4 at risk; bytes: 153 before, 123 after, 30 to save (19.61 %)\n"},
+        {"", {"-nqj1", "-r", "site"}, ">.out 2>.err", 3,
+         atRisk.substr(0, atRisk.find("site/many.html\twould gain")) + atRisk.substr(atRisk.find("site/pre"))},
+        {"", {"--dry", "ro.html", "site/safe.html"}, ">.out 2>.err", 1, "ro.html\tthe file is read-only\n"
+         "vellork-cli: pages: 1 checked, 1 failed, 0 at risk; bytes: 22 before, 18 after, 4 to save (18.18 %)\n"},
+        {"", {"-n", "site/safe.html"}, ">.out 2>.err", 0, "vellork-cli: pages: 1 checked, 0 failed, 0 at risk; "
+         "bytes: 22 before, 18 after, 4 to save (18.18 %)\n"},
+        {"prlimit --fsize=0", {"-nr", "site"}, ">/dev/null 2>&1", 3, ""},  // no file may grow
+        {"", {"-nr", "site"}, "<&- >&- 2>&-", 1, ""},
+    };
+    // clang-format on
+    std::string report;  // what the check printed for each page
+    for (const auto& [limit, args, streams, status, err] : cases) {
+        const CliRun run = runCli(dir, args, limit, streams);
+        EXPECT_EQ(std::pair(run.status, run.err.substr(0, err.size())), std::pair(status, err))
+            << streams;
+        EXPECT_EQ(state(), before) << args[0];
+        if (report.empty()) report = run.out;
+    }
+    // Exactly what the real run then prints, which does change the pages.
+    const CliRun real = runCli(dir, {"-r", "site"});
+    EXPECT_EQ(std::tuple(real.status, real.out, real.err),
+              std::tuple(0, report,
+                         "site/.vellork-0123456789.tmp\tremoved: a temporary file left by an "
+                         "interrupted earlier run\n"));
+}
+
 TEST(Cli, ReadsItsCommandLineLikeItsNeighboursAndNamesWhatItMeets) {
     TempDir dir;
     // TAB, line feed, backslash, Latin-1; overlong forms of '/' in two, three and four bytes and
@@ -219,7 +330,9 @@ TEST(Cli, ReadsItsCommandLineLikeItsNeighboursAndNamesWhatItMeets) {
           std::string("q.htm"), std::string("site/s.html"), std::string("site/t.html")})
         dir.write(name, "a  b");
     for (const char* name : {"v.html", "l.html"}) dir.write(name, "a  b\r\n");
-    shell("cd '" + dir.path() + "' && ln q.htm q2.htm && ln -s s.html site/link.html");
+    shell("cd '" + dir.path() +
+          "' && ln q.htm q2.htm && ln -s s.html site/link.html && printf 'root:x:0:0  ' >pw && ln "
+          "-s pw evil.html && ln -s p.html home");
     std::string deep = dir.path(), tooLong;
     for (int i = 0; i < 14; ++i) deep += "/" + std::string(200, 'd');
     std::filesystem::create_directories(deep);
@@ -255,6 +368,9 @@ TEST(Cli, ReadsItsCommandLineLikeItsNeighboursAndNamesWhatItMeets) {
         {"", {"--version"}, 0, "vellork-cli ", ""},
         {"", {"--jobs=2", "p.html", "--any", "--", "-"}, 0, "p.html\t4\t-25 %\t5\n-\t4\t-25 %\t5\n", ""},
         {"", {"site"}, 1, "", "site\tit is a folder, not a file; -r compresses the pages in it\n"},
+        // The guard judges the file a link leads to, not the link's own name.
+        {"", {"evil.html", "home"}, 1, "home\t5\t0 %\t5\n",
+         "evil.html\tnot an .html or .htm page; --any-name compresses it anyway\n"},
         {"", {"-rzj1", "missing", "missing.html"}, 1, "",
          "missing\tthe folder does not exist\nmissing.html\tthe file does not exist\n"},
         // Failures only: no records, no notes, no skipped links.
