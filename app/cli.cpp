@@ -21,6 +21,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <variant>
 #include <vector>
@@ -113,6 +114,45 @@ std::optional<unsigned> jobCount(const char* text) {
     return *text && n >= 1 ? std::optional(n) : std::nullopt;
 }
 
+enum { kAnyName = 256 };
+const option kLongOptions[] = {{"recursive", no_argument, nullptr, 'r'},
+                               {"check", no_argument, nullptr, 'n'},
+                               {"dry-run", no_argument, nullptr, 'n'},
+                               {"jobs", required_argument, nullptr, 'j'},
+                               {"null", no_argument, nullptr, 'z'},
+                               {"any-name", no_argument, nullptr, kAnyName},
+                               {"quiet", no_argument, nullptr, 'q'},
+                               {"verbose", no_argument, nullptr, 'v'},
+                               {"help", no_argument, nullptr, 'h'},
+                               {"version", no_argument, nullptr, 'V'},
+                               {nullptr, 0, nullptr, 0}};
+
+// What getopt found wrong, said here rather than by getopt, which names the program as it was
+// started (a whole path on Windows) and words it differently on each system. `last` is the
+// argument getopt took last; a short option's trouble is in `optopt`.
+std::string optionError(int code, const std::string& last) {
+    const std::string given = last.rfind("--", 0) == 0 ? last.substr(2, last.find('=') - 2) : "";
+    std::vector<const option*> matches;  // the long options `last` could stand for
+    for (const option* o = kLongOptions; o->name && !given.empty(); ++o)
+        if (std::string_view(o->name).substr(0, given.size()) == given) matches.push_back(o);
+    // In a bundle (-rx) the last argument taken may be an earlier option: the trouble is the
+    // last argument's own only when it names the option getopt complains of.
+    const bool inLast = matches.size() == 1 && matches[0]->val == optopt;
+    const std::string name = inLast ? std::string("--") + matches[0]->name : "",
+                      letter(1, static_cast<char>(optopt));
+    // A long option's trouble is told by what it takes (BSD's getopt, in MinGW, calls both
+    // kinds a missing argument).
+    if (inLast)
+        return "option '" + name +
+               (matches[0]->has_arg ? "' requires an argument" : "' doesn't allow an argument");
+    if (code == ':') return "option requires an argument -- '" + letter + "'";
+    if (optopt != 0) return "invalid option -- '" + letter + "'";
+    if (matches.size() < 2) return "unrecognized option '" + last + "'";
+    std::string message = "option '" + last + "' is ambiguous; possibilities:";
+    for (const option* o : matches) message += std::string(" '--") + o->name + "'";
+    return message;
+}
+
 // Reads the command line the way getopt_long does (bundled short options, --jobs=4,
 // unambiguous abbreviations) and keeps the paths in their order. An exit status instead when
 // the command line ends the program (help, version, a usage error).
@@ -121,26 +161,14 @@ std::variant<Settings, int> parse(std::vector<std::string> args) {
         if (arg == "--") break;
         if (vellork::cli::asksForHelp(arg)) return printAndExit(kUsage);
     }
-    // getopt names the program by the first argument in its messages.
-    args.at(0) = "vellork-cli";
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    enum { kAnyName = 256 };
-    static const option kLong[] = {{"recursive", no_argument, nullptr, 'r'},
-                                   {"check", no_argument, nullptr, 'n'},
-                                   {"dry-run", no_argument, nullptr, 'n'},
-                                   {"jobs", required_argument, nullptr, 'j'},
-                                   {"null", no_argument, nullptr, 'z'},
-                                   {"any-name", no_argument, nullptr, kAnyName},
-                                   {"quiet", no_argument, nullptr, 'q'},
-                                   {"verbose", no_argument, nullptr, 'v'},
-                                   {"help", no_argument, nullptr, 'h'},
-                                   {"version", no_argument, nullptr, 'V'},
-                                   {nullptr, 0, nullptr, 0}};
     Settings settings;
-    // The leading '-' hands over every path in place, so a lone "-" is seen before "--" only.
-    for (int code; (code = ::getopt_long(int(args.size()), argv.data(), "-rnj:zqvhV", kLong,
+    opterr = 0;
+    // The leading '-' hands over every path in place, so a lone "-" is seen before "--" only;
+    // the ':' tells a missing argument apart.
+    for (int code; (code = ::getopt_long(int(args.size()), argv.data(), "-:rnj:zqvhV", kLongOptions,
                                          nullptr)) != -1;) {
         switch (code) {
             case 1:
@@ -179,7 +207,7 @@ std::variant<Settings, int> parse(std::vector<std::string> args) {
             case 'V':
                 return printAndExit("vellork-cli " VELLORK_VERSION "\n");
             default:
-                return usageError("");  // getopt has said what is wrong
+                return usageError(optionError(code, argv[optind - 1]));
         }
     }
     settings.paths.insert(settings.paths.end(), argv.begin() + optind, argv.end() - 1);
