@@ -358,6 +358,8 @@ TEST(FilePass, TheSweepRemovesOnlyWhatAKilledPassProvablyLeft) {
             for (const char* name :
                  {".vellork-notes", ".vellork-notes.tmp", ".vellork-000000000u.tmp"})
                 dir.write(name, "mine");  // a user's own, and one of the form but not marked
+            // A user's own copy of a leftover keeps the mark, but not the name form.
+            ::setxattr(dir.file(".vellork-notes.tmp").c_str(), "user.vellork.temp", "1", 1, 0);
             ::link(dir.file(".vellork-0000000003.tmp").c_str(), dir.file("twin").c_str());
             const int running = ::open(dir.file(".vellork-0000000002.tmp").c_str(), O_RDONLY);
             ::flock(running, LOCK_EX);
