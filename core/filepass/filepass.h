@@ -80,6 +80,13 @@ PassResult compressResolved(const std::string& resolved, const PassOptions& opti
 // cannot lead the rewrite anywhere else.
 PassResult compressFileBelow(int rootFolder, const std::string& relative,
                              const PassOptions& options = {});
+#else
+// The same on Windows: `rootFolder` is an open folder HANDLE that the caller keeps open for the
+// whole walk, and `relative` holds names separated by backslashes. Each is opened relative to
+// the folder before it, so that no symbolic link, junction or other reparse point is followed
+// and a name ending in a dot or a space stays the name it is.
+PassResult compressFileBelow(void* rootFolder, const std::string& relative,
+                             const PassOptions& options = {});
 #endif
 
 // The reason given, on every system, when another program changed the file during its pass.

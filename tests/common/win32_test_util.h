@@ -82,6 +82,46 @@ inline ChildRun runChild(const std::string& program, const std::vector<std::stri
     return result;
 }
 
+// Runs a Linux program beside Wine, which starts one as it would a Windows program, for what the
+// Windows calls cannot make under Wine: symbolic links, a name ending in a dot, two names that
+// differ only in case. An argument holding ":\\" is a Windows path: its folder is handed over as
+// Wine's Linux path for it, its last name as it is. Wine cannot wait for such a program, so it
+// leaves a mark when it is done. True when it was done within ten seconds.
+inline bool onLinux(std::vector<std::string> args) {
+    using LinuxName = char*(CDECL*)(const wchar_t*);
+    const auto linuxName = reinterpret_cast<LinuxName>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    if (!linuxName) return false;
+    const std::string mark = utf8(fs::temp_directory_path() / "vellork-linux-done");
+    ::DeleteFileW(wide(mark).c_str());
+    char* linuxMark = linuxName(wide(mark).c_str());
+    // The command line is split as Windows programs split theirs: quotes in it are escaped.
+    args.insert(args.begin(), {"sh", "-c", "\\\"$0\\\" \\\"$@\\\"; : >" + std::string(linuxMark)});
+    ::HeapFree(::GetProcessHeap(), 0, linuxMark);
+    std::wstring command = L"/usr/bin/env";
+    for (std::string& arg : args) {
+        if (const auto cut = arg.find_last_of('\\'); arg.find(":\\") != std::string::npos) {
+            char* folder = linuxName(wide(arg.substr(0, cut)).c_str());
+            arg = std::string(folder ? folder : "?") + "/" + arg.substr(cut + 1);
+            ::HeapFree(::GetProcessHeap(), 0, folder);
+        }
+        command += L" \"" + wide(arg) + L"\"";
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &process))
+        return false;
+    for (int waited = 0; ::GetFileAttributesW(wide(mark).c_str()) == INVALID_FILE_ATTRIBUTES;
+         waited += 10)
+        if (waited > 10000)
+            return false;
+        else
+            ::Sleep(10);
+    return ::DeleteFileW(wide(mark).c_str());
+}
+
 // A fresh folder per test process, removed afterwards. Wine hands out process ids again soon, so
 // one that a crashed test left behind goes first.
 struct TempFolderTest : ::testing::Test {
