@@ -246,6 +246,10 @@ std::string escaped(const std::string& path) {
     for (std::size_t i = 0; i < path.size();) {
         const unsigned char c = s[i];
         const std::size_t n = utf8Length(s + i, path.size() - i);
+        if (c == '\\' && !vellork::cli::escapesBackslash()) {
+            out += path[i++];
+            continue;
+        }
         const char* named = c == '\\'   ? "\\\\"
                             : c == '\t' ? "\\t"
                             : c == '\n' ? "\\n"

@@ -86,6 +86,10 @@ bool asksForHelp(const std::string&) {
     return false;
 }
 
+bool escapesBackslash() {
+    return true;
+}
+
 bool isFolder(const std::string& path) {
     struct stat status {};
     return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);

@@ -15,8 +15,9 @@ namespace vellork::cli {
 // One file to compress: named on the command line, or found below a folder named there.
 struct Job {
     std::string shown;     // the path as the user knows it
-    int rootFolder = -1;   // POSIX: the open top folder of the walk that found it, held for
-                           // the whole run; -1 when named itself
+    int rootFolder = -1;   // the open top folder of the walk that found it, held for the whole
+                           // run (POSIX: its descriptor; Windows: its number among the
+                           // folders held); -1 when named itself
     std::string relative;  // its path below that folder
     std::string refusal;   // set when it is refused before any pass
 };
@@ -37,6 +38,9 @@ std::vector<std::string> arguments(int argc, char** argv);
 void prepareOutput();
 // An argument that asks for the help wherever it stands, as the system's own programs do.
 bool asksForHelp(const std::string& arg);
+// Whether a backslash in a path is written doubled in a result line: where it is the
+// folder separator (Windows), it is written as it is, so that the path can be pasted.
+bool escapesBackslash();
 
 bool isFolder(const std::string& path);
 bool pathExists(const std::string& path);

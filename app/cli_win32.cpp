@@ -1,5 +1,6 @@
 // vellork-cli on Windows: arguments and output in UTF-8 whatever the console's code page, paths
-// of any length, and files told apart by volume and file index.
+// of any length shown with the system's backslashes, walks through open folders, and files told
+// apart by volume and file index.
 
 #include "cli_system.h"
 #include "winsys.h"
@@ -11,47 +12,34 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <deque>
 
 namespace vellork::cli {
 
 namespace {
 
-class Search {
-public:
-    explicit Search(HANDLE handle) : handle_(handle) {}
-    ~Search() {
-        if (handle_ != INVALID_HANDLE_VALUE) ::FindClose(handle_);
-    }
-    HANDLE get() const { return handle_; }
+// The folders that walks start from, each opened once and kept open for the whole run: every
+// page below one is reached from its handle (compressFileBelow), never by its path again.
+std::deque<win32::Handle>& walkRoots() {
+    static std::deque<win32::Handle> roots;
+    return roots;
+}
 
-private:
-    HANDLE handle_;
-};
-
-// Collects every page below the folder `at` (a system path, shown as `shown`), depth first.
-// Symbolic links and junctions are reported and not entered: a walk stays in its tree.
-void walk(const std::wstring& at, const std::string& shown, std::vector<Job>& jobs,
-          std::vector<WalkMessage>& messages) {
-    WIN32_FIND_DATAW found;
-    Search search(::FindFirstFileExW((at + L"\\*").c_str(), FindExInfoBasic, &found,
-                                     FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
-    if (search.get() == INVALID_HANDLE_VALUE) {
-        messages.push_back(
-            {shown, "the folder could not be read: " + win32::reasonOf(::GetLastError()), true});
-        return;
-    }
+// Collects every page below the open folder `at` (shown as `shown`, `relative` below the walk's
+// top folder, number `root` of those held), depth first. Each folder is entered relative to the one
+// before it; symbolic links, junctions and whatever is not the folder listed are reported and not
+// entered.
+void walk(HANDLE at, const std::string& shown, const std::string& relative, int root,
+          std::vector<Job>& jobs, std::vector<WalkMessage>& messages) {
     struct Entry {
         std::string name;
         std::wstring systemName;
         DWORD attributes;
     };
     std::vector<Entry> entries;
-    do {
-        const std::wstring name = found.cFileName;
-        if (name != L"." && name != L"..")
-            entries.push_back({win32::utf8(name), name, found.dwFileAttributes});
-    } while (::FindNextFileW(search.get(), &found));
-    if (const DWORD error = ::GetLastError(); error != ERROR_NO_MORE_FILES)
+    if (const DWORD error = win32::listFolder(at, [&](const std::wstring& name, DWORD attributes) {
+            entries.push_back({win32::utf8(name), name, attributes});
+        }))
         messages.push_back(
             {shown, "the folder could not be read completely: " + win32::reasonOf(error), true});
     std::sort(entries.begin(), entries.end(),
@@ -59,14 +47,30 @@ void walk(const std::wstring& at, const std::string& shown, std::vector<Job>& jo
     const bool separated = !shown.empty() && (shown.back() == '\\' || shown.back() == '/');
     for (const Entry& entry : entries) {
         const std::string path = shown + (separated ? "" : "\\") + entry.name;
-        if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        const std::string below = relative.empty() ? entry.name : relative + "\\" + entry.name;
+        win32::Handle folder;
+        if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
             messages.push_back(
                 {path, "skipped: a symbolic link or junction inside a folder is not followed",
                  false});
-        else if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)
-            walk(at + L"\\" + entry.systemName, path, jobs, messages);
-        else if (isPageName(entry.name))
-            jobs.push_back({path, {}, {}, {}});
+        } else if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            const DWORD error =
+                win32::openBelow(at, entry.systemName, win32::kPassageAccess,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 FILE_DIRECTORY_FILE, folder);
+            if (error)
+                messages.push_back(
+                    {path, "the folder could not be read: " + win32::reasonOf(error), true});
+            else if (!win32::isEntryOf(folder.get(), at, entry.systemName))
+                messages.push_back({path,
+                                    "the folder could not be entered: this system does not open it "
+                                    "by its exact name, or a link took its place",
+                                    true});
+            else
+                walk(folder.get(), path, below, root, jobs, messages);
+        } else if (isPageName(entry.name)) {
+            jobs.push_back({path, root, below, {}});
+        }
     }
 }
 
@@ -79,6 +83,11 @@ std::vector<std::string> arguments(int, char**) {
     for (int i = 0; i < count; ++i) args.push_back(win32::utf8(given[i]));
     ::LocalFree(given);
     return args;
+}
+
+// A backslash is the folder separator here, and a path is written with it as it is.
+bool escapesBackslash() {
+    return false;
 }
 
 void prepareOutput() {
@@ -111,25 +120,38 @@ std::string fileNameOf(const std::string& path) {
 void walkFolder(const std::string& folder, std::vector<Job>& jobs,
                 std::vector<WalkMessage>& messages) {
     std::wstring system;
-    if (!win32::systemPath(folder, system))
+    if (!win32::systemPath(folder, system)) {
         messages.push_back({folder, "the folder could not be read: the name is not valid", true});
-    else
-        walk(system, folder, jobs, messages);
+        return;
+    }
+    // Pages right in it are replaced in it, where it may be written in.
+    win32::Handle root;
+    for (const ACCESS_MASK access : {win32::kFolderAccess, win32::kPassageAccess})
+        if (!root)
+            root = win32::Handle(::CreateFileW(
+                system.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!root) {
+        messages.push_back(
+            {folder, "the folder could not be read: " + win32::reasonOf(::GetLastError()), true});
+        return;
+    }
+    walkRoots().push_back(std::move(root));
+    walk(walkRoots().back().get(), folder, {}, static_cast<int>(walkRoots().size() - 1), jobs,
+         messages);
 }
 
-// Pages found by a walk carry their whole path: the pass opens each by it.
-// Until the Windows pass judges the file it reaches and knows the check run, both are kept
-// here: the name given is judged, and a check is refused rather than run for real.
 PassResult runJob(const Job& job, const PassOptions& options) {
-    PassResult refused;
-    refused.error = !job.refusal.empty()                                          ? job.refusal
-                    : options.pageNamesOnly && !isPageName(fileNameOf(job.shown)) ? kNotAPageName
-                    : options.dryRun ? "the check is not available on Windows yet"
-                                     : "";
-    return refused.error.empty() ? compressFile(job.shown, options) : refused;
+    if (!job.refusal.empty()) {
+        PassResult refused;
+        refused.error = job.refusal;
+        return refused;
+    }
+    if (job.rootFolder < 0) return compressFile(job.shown, options);
+    return compressFileBelow(walkRoots()[job.rootFolder].get(), job.relative, options);
 }
 
-// A pass holds three handles at most, and a process may hold millions.
+// A pass holds a handful of handles, and a process may hold millions.
 unsigned jobsWithinSystemLimit(unsigned wanted) {
     return wanted;
 }
