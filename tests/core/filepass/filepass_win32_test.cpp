@@ -226,10 +226,11 @@ TEST_F(FilePassWin32, NoFailingStepNoOtherWriterAndNoKillCostsTheOriginalAByte) 
             if (point != FaultPoint::NameTemp) return 0;
             FILETIME lastWrite{};
             const HANDLE file = ::CreateFileW(longPath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                              0, nullptr, TRUNCATE_EXISTING, 0, nullptr);
+                                              0, nullptr, OPEN_EXISTING, 0, nullptr);
             DWORD put = 0;
             ::GetFileTime(file, nullptr, nullptr, &lastWrite);
             ::WriteFile(file, written.data(), static_cast<DWORD>(written.size()), &put, nullptr);
+            ::SetEndOfFile(file);
             ::SetFileTime(file, nullptr, nullptr, &lastWrite);
             return ::CloseHandle(file), 0;
         };
