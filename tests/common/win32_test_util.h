@@ -55,15 +55,6 @@ inline std::vector<std::string> namesIn(const std::string& folder) {
     return names;
 }
 
-inline void removeTree(const std::string& path) {
-    for (const std::string& name : namesIn(path)) {
-        const std::wstring inside = longPath(path + "\\" + name);
-        ::SetFileAttributesW(inside.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!::DeleteFileW(inside.c_str())) removeTree(path + "\\" + name);
-    }
-    ::RemoveDirectoryW(longPath(path).c_str());
-}
-
 using ChildRun = std::tuple<int, std::string, std::string>;  // exit status, output, errors
 
 // Runs a program that stands beside this one, in `folder`, through the command interpreter, which
@@ -102,7 +93,8 @@ inline bool onLinux(std::vector<std::string> args) {
     for (std::string& arg : args) {
         if (const auto cut = arg.find_last_of('\\'); arg.find(":\\") != std::string::npos) {
             char* folder = linuxName(wide(arg.substr(0, cut)).c_str());
-            arg = std::string(folder ? folder : "?") + "/" + arg.substr(cut + 1);
+            if (!folder) return false;
+            arg = std::string(folder) + "/" + arg.substr(cut + 1);
             ::HeapFree(::GetProcessHeap(), 0, folder);
         }
         command += L" \"" + wide(arg) + L"\"";
@@ -120,6 +112,18 @@ inline bool onLinux(std::vector<std::string> args) {
         else
             ::Sleep(10);
     return ::DeleteFileW(wide(mark).c_str());
+}
+
+// Under Wine by the Linux side, which also removes the links that the tests make there and the
+// names that Wine cannot open; elsewhere name by name.
+inline void removeTree(const std::string& path) {
+    if (onLinux({"rm", "-rf", path})) return;
+    for (const std::string& name : namesIn(path)) {
+        const std::wstring inside = longPath(path + "\\" + name);
+        ::SetFileAttributesW(inside.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (!::DeleteFileW(inside.c_str())) removeTree(path + "\\" + name);
+    }
+    ::RemoveDirectoryW(longPath(path).c_str());
 }
 
 // A fresh folder per test process, removed afterwards. Wine hands out process ids again soon, so
