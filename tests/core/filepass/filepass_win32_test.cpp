@@ -241,7 +241,7 @@ TEST_F(FilePassWin32, NoFailingStepNoOtherWriterAndNoKillCostsTheOriginalAByte) 
     // A child stops dead, as if the machine went down. Before its new page is kept, the system
     // deletes that file with its last handle; after, it stays beside the untouched page until the
     // next pass in the folder proves it a leftover and removes it, and only it: not a user's file
-    // of a like name, not one that a running pass holds, not a second name of the page.
+    // of a like name, not one that someone holds open, not a second name of another file.
     const std::string killed = page("kill\\page.html", content), folder = folder_ + "\\kill";
     for (const char* moment : {"keep", "rename"}) {
         const auto [died, out, err] =
@@ -250,15 +250,18 @@ TEST_F(FilePassWin32, NoFailingStepNoOtherWriterAndNoKillCostsTheOriginalAByte) 
                   std::tuple(9, content, moment[0] == 'k' ? 1u : 2u));
     }
     const std::vector<std::string> left = namesIn(folder);
+    const std::string mine = page("kill\\mine.txt", "mine");
     page("kill\\.vellork-notes.tmp", "mine");
-    std::ofstream held(longPath(page("kill\\.vellork-0123456789.tmp", "held")), std::ios::app);
+    const HANDLE held = ::CreateFileW(longPath(page("kill\\.vellork-0123456789.tmp", "")).c_str(),
+                                      GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_TRUE(::CreateHardLinkW(longPath(folder + "\\.vellork-abcdefghij.tmp").c_str(),
-                                  longPath(killed).c_str(), nullptr));
+                                  longPath(mine).c_str(), nullptr));
     const std::vector<std::string> kept = namesIn(folder);
     const PassResult next = compressFile(killed);
     EXPECT_EQ(std::tuple(next.error, next.removed, readFile(killed), namesIn(folder).size()),
               std::tuple("", std::vector{left[0]}, squeezed, kept.size() - 1))
         << left[0];
+    ::CloseHandle(held);
 }
 
 }  // namespace
