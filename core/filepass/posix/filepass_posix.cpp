@@ -437,9 +437,9 @@ std::string kindRefusal(mode_t mode) {
     return "it is not a regular file";
 }
 
-// Whether names in a folder are looked up without regard to case (FAT, exFAT, NTFS, most
-// FUSE file systems, and ext4 or f2fs folders made case-insensitive), so that a name given in
-// another case reaches a page stored under its own spelling.
+// Whether names in a folder may be looked up without regard to case (FAT, exFAT, NTFS, ext4 or
+// f2fs folders made case-insensitive, and FUSE file systems, which may be any of them), so
+// that a name given in another case reaches a page stored under its own spelling.
 bool foldsCase(int folder, int folderFlags) {
     struct statfs fs {};
     if (folderFlags & FS_CASEFOLD_FL) return true;
@@ -483,7 +483,10 @@ std::string reachPage(int folder, const std::string& name, Reach reach, const Pa
                       Page& page) {
     page.folder = folder;
     page.folderFlags = inodeFlags(folder);
-    page.name = foldsCase(folder, page.folderFlags) ? storedName(folder, name) : name;
+    // A walk took its names from the listing itself: they are spelt as stored.
+    page.name = reach != Reach::Walked && foldsCase(folder, page.folderFlags)
+                    ? storedName(folder, name)
+                    : name;
     if (options.pageNamesOnly && !isPageName(page.name)) return kNotAPageName;
     // Non-blocking, so that a FIFO cannot hold us up; only regular files go further, and for
     // those the flag changes nothing.
