@@ -372,8 +372,9 @@ bool readAttributes(int fd, Attributes& attributes, std::string& error) {
     return true;
 }
 
-// The attribute that marks a temporary file as this program's own while it has a name, so that
-// a later pass can prove a leftover is its own before removing it. It never reaches a page.
+// The attribute that marks a temporary file as this program's own while it has a name its
+// inode does not show (inodeName), so that a later pass can prove a leftover is its own before
+// removing it. It never reaches a page.
 constexpr const char* kTempMark = "user.vellork.temp";
 
 // What the new file must carry over from the original, taken before anything is written.
@@ -547,6 +548,20 @@ std::string randomSuffix() {
     return suffix;
 }
 
+// The name an unnamed temporary file is given for its rename: its own inode number, mixed, so
+// that a later pass can prove a leftover under that name is its own without marking it, which
+// would cost two more journalled changes per page.
+std::string inodeName(ino_t inode) {
+    std::uint64_t mixed = static_cast<std::uint64_t>(inode) * 0x9E3779B97F4A7C15ULL;
+    mixed ^= mixed >> 29;
+    mixed *= 0xBF58476D1CE4E5B9ULL;
+    mixed ^= mixed >> 32;
+    std::string name = kTempPrefix;
+    for (std::size_t i = 0; i < kTempSuffixLength; ++i, mixed /= 36)
+        name += "0123456789abcdefghijklmnopqrstuvwxyz"[mixed % 36];
+    return name + kTempSuffix;
+}
+
 // Exactly the names the pass gives its temporary files.
 bool isTempName(const char* name) {
     const std::size_t length = std::strlen(name), prefix = std::strlen(kTempPrefix),
@@ -561,15 +576,16 @@ bool isTempName(const char* name) {
     return true;
 }
 
-// Whether the open file `leftover` in `folder`, found under a temporary file's name, is one a
-// killed pass left: a single name, not the page in hand, held by no running pass, and made by
-// this program (marked, or, where the file system keeps no attributes, the user's own).
-bool provenLeftover(int leftover, const Page& page) {
+// Whether the open file `leftover`, found as `name`, is one a killed pass left: a single name,
+// not the page in hand, held by no running pass, and made by this program (named after its own
+// inode, or marked, or, where the file system keeps no attributes, the user's own).
+bool provenLeftover(const char* name, int leftover, const Page& page) {
     struct stat held {};
     if (::fstat(leftover, &held) != 0 || !S_ISREG(held.st_mode) || held.st_nlink != 1 ||
         (held.st_ino == page.original.status.st_ino && held.st_dev == page.original.status.st_dev))
         return false;
     if (::flock(leftover, LOCK_EX | LOCK_NB) != 0) return false;
+    if (name == inodeName(held.st_ino)) return true;
     char mark[8];
     if (::fgetxattr(leftover, kTempMark, mark, sizeof mark) >= 0) return true;
     return (errno == ENOTSUP || errno == EOPNOTSUPP) && held.st_uid == ::geteuid();
@@ -602,7 +618,7 @@ void removeLeftovers(const Page& page, std::vector<std::string>& removed) {
                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         struct stat held {
         }, named{};
-        if (!leftover || !provenLeftover(leftover.get(), page) ||
+        if (!leftover || !provenLeftover(entry->d_name, leftover.get(), page) ||
             ::fstat(leftover.get(), &held) != 0 ||
             ::fstatat(page.folder, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 ||
             named.st_ino != held.st_ino || named.st_dev != held.st_dev)
@@ -626,7 +642,7 @@ void startLikeOriginal(int temp, const Metadata& original) {
 }
 
 // Step 4: make the temporary file beside the page. An unnamed file vanishes by itself if the
-// program dies; a named one is locked and marked. It starts with the original's permission
+// program dies; a named one is marked. Both are locked. It starts with the original's permission
 // bits, so that usually nothing needs changing.
 std::string makeTemp(const Page& page, Temp& temp, const PassOptions& options) {
     const mode_t mode = page.original.status.st_mode & 0777;
@@ -655,7 +671,7 @@ std::string makeTemp(const Page& page, Temp& temp, const PassOptions& options) {
         return failure("could not create a temporary file in the folder", error);
     }
     ::flock(temp.fd.get(), LOCK_EX);
-    temp.marked = ::fsetxattr(temp.fd.get(), kTempMark, "1", 1, 0) == 0;
+    temp.marked = !temp.name.empty() && ::fsetxattr(temp.fd.get(), kTempMark, "1", 1, 0) == 0;
     startLikeOriginal(temp.fd.get(), page.original);
     return {};
 }
@@ -808,11 +824,17 @@ std::string checkUnchanged(const Page& page, const Squeezed& squeezed, const Pas
     return {};
 }
 
-// Gives the unnamed file a name just long enough to rename it over the original.
+// Gives the unnamed file a name just long enough to rename it over the original: the one its
+// inode gives, or, should another file hold that, a random one with the mark.
 std::string nameTemp(Temp& temp, const PassOptions& options) {
     const std::string procPath = "/proc/self/fd/" + std::to_string(temp.fd.get());
+    struct stat status {};
+    if (::fstat(temp.fd.get(), &status) != 0)
+        return failure("the new page cannot be examined", errno);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string candidate = kTempPrefix + randomSuffix() + kTempSuffix;
+        if (attempt == 1) temp.marked = ::fsetxattr(temp.fd.get(), kTempMark, "1", 1, 0) == 0;
+        std::string candidate =
+            attempt ? kTempPrefix + randomSuffix() + kTempSuffix : inodeName(status.st_ino);
         const int linked = systemCall(options, FaultPoint::NameTemp, [&] {
             return ::linkat(temp.fd.get(), "", temp.folder, candidate.c_str(), AT_EMPTY_PATH) ==
                                0 ||
