@@ -144,10 +144,12 @@ TEST_F(WindowTest, AddFilePutsReadableRowsOnTopAndClearListEmptiesTheList) {
                   "\n... and 39986 more.");
 }
 
-TEST_F(WindowTest, TheRealDialogGivesFilesFromTwoFoldersWithTheirOwnPaths) {
-    // Answered as a user would: two names typed, one in a subfolder.
+TEST_F(WindowTest, TheRealDialogGivesEveryNameTypedWithItsOwnPath) {
+    // Answered as a user would: three names typed, one in a subfolder, one that the chosen
+    // "HTML File(s)" filter hides.
     std::filesystem::create_directory(dir.file("sub"));
     dir.write("a.html", "aaaa");
+    dir.write("b.htm", "bb");
     dir.write("sub/one.html", "1");
     dir.write("one.html", "a different file of that name");
     QTimer::singleShot(0, [&] {
@@ -155,16 +157,21 @@ TEST_F(WindowTest, TheRealDialogGivesFilesFromTwoFoldersWithTheirOwnPaths) {
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(dialog->windowTitle(), design::kOpenTitle);
         dialog->setDirectory(QString::fromStdString(dir.path()));
+        // Once the folder is listed, a typed name the view shows gets selected there.
+        auto* view = dialog->findChild<QAbstractItemView*>("listView");
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) == 3; }));
         QWidget* name = dialog->findChild<QWidget*>("fileNameEdit");
         QApplication::setActiveWindow(dialog);
         name->setFocus();
-        QTest::keyClicks(name, R"("a.html" "sub/one.html")");
+        QTest::keyClicks(name, R"("a.html" "b.htm" "sub/one.html")");
         QMetaObject::invokeMethod(dialog, "accept");
     });
     realDialog = true;
     click("Command1");
-    EXPECT_EQ(cell(1, 0) + " " + cell(1, 1) + " " + cell(2, 0) + cell(3, 0),
-              path("sub/one.html") + " 1 " + path("a.html"));
+    EXPECT_EQ(rows(1, 3) + cell(1, 0) + cell(2, 0) + cell(3, 0) + cell(4, 0),
+              "1 |  |  | \n2 |  |  | \n4 |  |  | " + path("sub/one.html") + path("b.htm") +
+                  path("a.html"));
 }
 
 TEST_F(WindowTest, DoubleClickOpensTheSelectedRowOnly) {
