@@ -15,6 +15,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMimeData>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -57,6 +58,13 @@ QFont tahoma(double points) {
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(points);
     return font;
+}
+
+// One picture in the versions drawn for several scales; Qt chooses among them by the screen's.
+QIcon versions(std::initializer_list<const char*> files) {
+    QIcon picture;
+    for (const char* file : files) picture.addFile(QLatin1String(file));
+    return picture;
 }
 
 QString fileSizeText(const QString& path) {
@@ -146,6 +154,23 @@ void Shape::paintEvent(QPaintEvent*) {
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
+Picture::Picture(QIcon versions, QWidget* parent) : QWidget(parent), versions_(versions) {}
+
+void Picture::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    // The scale of what is really painted on: the screen's, or that of a picture the window is
+    // rendered into.
+    const qreal scale = painter.paintEngine()->paintDevice()->devicePixelRatioF();
+    const QPixmap picture = versions_.pixmap(size(), scale);
+    // Drawn pixel for pixel, even where the box is a fraction of a pixel narrower; past the
+    // largest version, that one is stretched smoothly over the box.
+    if (picture.deviceIndependentSize().width() < width())
+        painter.drawPixmap(rect(), picture);
+    else
+        painter.drawPixmap(0, 0, picture);
+}
+
 Form1::Form1(Dialogs& dialogs, Shell& shell, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -167,7 +192,12 @@ Form1::Form1(Dialogs& dialogs, Shell& shell, QWidget* parent)
 }
 
 QIcon Form1::rowPicture() {
-    return QIcon(QStringLiteral(":/vellork/page16.png"));
+    return versions({":/vellork/page16.png", ":/vellork/page24.png", ":/vellork/page32.png"});
+}
+
+QIcon Form1::banner() {
+    return versions(
+        {":/vellork/banner.png", ":/vellork/banner@1.5x.png", ":/vellork/banner@2x.png"});
 }
 
 void Form1::buildControls() {
@@ -179,9 +209,7 @@ void Form1::buildControls() {
     label1_ = new QLabel(text(design::kCountCaption), this);
     label2_ = new QLabel(QStringLiteral("0"), this);
 
-    image1_ = new QLabel(this);
-    image1_->setPixmap(QPixmap(QStringLiteral(":/vellork/banner.png")));
-    image1_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    image1_ = new Picture(banner(), this);
 
     label3_ = new QLabel(text(design::kWarning), this);
     label3_->setFont(tahoma(design::kWarningPoints));
@@ -231,7 +259,7 @@ void Form1::buildControls() {
 
     check1_ = new QCheckBox(text(design::kOption), this);
 
-    for (QLabel* label : {label1_, label2_, label3_, image1_}) label->setFocusPolicy(Qt::NoFocus);
+    for (QLabel* label : {label1_, label2_, label3_}) label->setFocusPolicy(Qt::NoFocus);
     progressBar1_->setFocusPolicy(Qt::NoFocus);
 }
 

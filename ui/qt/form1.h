@@ -52,6 +52,19 @@ private:
     QColor fill_, border_;
 };
 
+// A picture at its designed size, drawn for the screen's scale: the version made for that scale
+// where there is one, else the nearest larger one scaled down smoothly, or the largest scaled up.
+class Picture : public QWidget {
+public:
+    Picture(QIcon versions, QWidget* parent);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QIcon versions_;
+};
+
 // The program's one window: the banner, the backup warning, the file list and its commands.
 class Form1 : public QWidget, private CompressHost {
     Q_OBJECT
@@ -62,8 +75,10 @@ public:
     FileListModel& fileList() { return list_; }
     bool batchRunning() const { return batch_.running(); }
 
-    // The same picture every row of the list shows.
+    // The same picture every row of the list shows, and the banner, each in the versions drawn
+    // for the scales of screens.
     static QIcon rowPicture();
+    static QIcon banner();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -112,7 +127,7 @@ private:
     QLabel* label1_ = nullptr;
     QLabel* label2_ = nullptr;
     QLabel* label3_ = nullptr;
-    QLabel* image1_ = nullptr;
+    Picture* image1_ = nullptr;
     Shape* shape1_ = nullptr;
     Shape* shape2_ = nullptr;
 };

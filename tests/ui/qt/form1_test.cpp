@@ -112,6 +112,35 @@ TEST_F(WindowTest, TabReachesEveryCommandAndTheOptionBoxAsksOncePerChangeByTheUs
     EXPECT_EQ(messages.size(), 5);
 }
 
+TEST_F(WindowTest, EveryTextFitsItsBoxAndThePicturesAreDrawnForTheScreensScale) {
+    // The design's widths were measured with Tahoma: with any other face texts get cut.
+    for (const char* name : {"Label1", "Label2", "Label3", "Command1", "Command3", "Command4"})
+        EXPECT_LE(control(name)->sizeHint().width(), control(name)->width()) << name;
+    QHeaderView* header = list->header();
+    const int margin = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    for (int column = 0; column < 4; ++column)
+        EXPECT_LE(header->fontMetrics().horizontalAdvance(
+                      list->model()->headerData(column, Qt::Horizontal).toString()) +
+                      margin,
+                  header->sectionSize(column))
+            << column;
+    // At 1.5x and 2x the pictures shown are the ones drawn for that scale, not enlarged ones.
+    const auto pixels = [](const QImage& image) {
+        const QImage p = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        const auto* first = reinterpret_cast<const QRgb*>(p.constBits());
+        return std::vector<QRgb>(first, first + p.width() * p.height());
+    };
+    for (const auto& [scale, banner, page] :
+         {std::tuple(1.5, "banner@1.5x", "page24"), std::tuple(2.0, "banner@2x", "page32")}) {
+        QPixmap shown(control("Image1")->size() * scale);
+        shown.setDevicePixelRatio(scale);
+        control("Image1")->render(&shown);
+        EXPECT_EQ(pixels(shown.toImage()), pixels(QImage(":/vellork/" + QString(banner) + ".png")));
+        EXPECT_EQ(pixels(Form1::rowPicture().pixmap({16, 16}, scale).toImage()),
+                  pixels(QImage(":/vellork/" + QString(page) + ".png")));
+    }
+}
+
 TEST_F(WindowTest, AddFilePutsReadableRowsOnTopAndClearListEmptiesTheList) {
     dir.write("a.html", "aaaa");
     // Names only typed, so not there; a TAB in a name; a name in Latin-1, which is no text in
