@@ -206,14 +206,16 @@ void Form1::buildControls() {
     shape2_ = new Shape(kLightYellow, standard.color(QPalette::WindowText), this);
     shape1_ = new Shape(standard.color(QPalette::Base), kSilver, this);
 
+    // Labels write their text from the top of their box, as the system's labels do.
     label1_ = new QLabel(text(design::kCountCaption), this);
     label2_ = new QLabel(QStringLiteral("0"), this);
+    for (QLabel* label : {label1_, label2_}) label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     image1_ = new Picture(banner(), this);
 
     label3_ = new QLabel(text(design::kWarning), this);
     label3_->setFont(tahoma(design::kWarningPoints));
-    label3_->setAlignment(Qt::AlignCenter);
+    label3_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     label3_->setAutoFillBackground(true);
     QPalette warning = label3_->palette();
     warning.setColor(QPalette::Window, kLightYellow);
