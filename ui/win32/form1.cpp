@@ -2,6 +2,7 @@
 
 #include "design.h"
 #include "pacer.h"
+#include "pictures.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
@@ -14,8 +15,6 @@ namespace vellork::win32 {
 namespace {
 
 constexpr wchar_t kClassName[] = L"VellorkForm1";
-constexpr int kBannerResource = 201;
-constexpr int kRowPictureResource = 202;
 
 int setUps = 0;
 int setUpsAtFirstControl = -1;
@@ -89,7 +88,15 @@ Form1::~Form1() {
     if (rowPictures_) ::ImageList_Destroy(rowPictures_);
 }
 
-bool Form1::create() {
+int Form1::screenDpi() {
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+    ::ReleaseDC(nullptr, screen);
+    return dpi;
+}
+
+bool Form1::create(int dpi) {
+    dpi_ = dpi;
     WNDCLASSEXW type{};
     type.cbSize = sizeof type;
     type.lpfnWndProc = windowProc;
@@ -102,14 +109,9 @@ bool Form1::create() {
     type.lpszClassName = kClassName;
     ::RegisterClassExW(&type);
 
-    HDC screen = ::GetDC(nullptr);
-    dpi_ = ::GetDeviceCaps(screen, LOGPIXELSY);
-    ::ReleaseDC(nullptr, screen);
-
     // A fixed border, minimise and close, no maximise; the client area as designed.
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-    RECT frame{0, 0, ::MulDiv(design::kClientWidthTwips, dpi_, 1440),
-               ::MulDiv(design::kClientHeightTwips, dpi_, 1440)};
+    RECT frame{0, 0, px(design::kClientWidthTwips), px(design::kClientHeightTwips)};
     ::AdjustWindowRectEx(&frame, style, FALSE, 0);
     const int width = frame.right - frame.left, height = frame.bottom - frame.top;
     RECT work;
@@ -128,7 +130,6 @@ HWND Form1::makeControl(const wchar_t* type, ControlId id, const char* name, con
                         DWORD style, DWORD exStyle) {
     if (setUpsAtFirstControl < 0) setUpsAtFirstControl = setUps;
     const design::Placement& p = design::placement(name);
-    const auto px = [this](int twips) { return ::MulDiv(twips, dpi_, 1440); };
     HWND made =
         ::CreateWindowExW(exStyle, type, toWide(text).c_str(), WS_CHILD | WS_VISIBLE | style,
                           px(p.left), px(p.top), px(p.width), px(p.height), window_,
@@ -161,17 +162,19 @@ void Form1::buildControls() {
     makeControl(L"BUTTON", kCheck1, "Check1", design::kOption, WS_TABSTOP | BS_CHECKBOX);
     HWND warning = makeControl(L"STATIC", kLabel3, "Label3", design::kWarning, SS_CENTER);
     ::SendMessageW(warning, WM_SETFONT, reinterpret_cast<WPARAM>(warningFont_), FALSE);
+    // The pictures at the window's scale, drawn for it or smoothly resampled, never stretched
+    // by the controls.
     HWND banner = makeControl(L"STATIC", kImage1, "Image1", "", SS_BITMAP);
-    banner_ = static_cast<HBITMAP>(::LoadImageW(instance_, MAKEINTRESOURCEW(kBannerResource),
-                                                IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+    const design::Placement& image1 = design::placement("Image1");
+    banner_ = loadPicture(instance_, kBannerVersions, px(image1.width), px(image1.height));
     ::SendMessageW(banner, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(banner_));
 
     ::SendMessageW(control(kProgressBar1), PBM_SETRANGE32, 0, 100);
     ListView_SetExtendedListViewStyle(list,
                                       LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP | LVS_EX_DOUBLEBUFFER);
-    rowPictures_ = ::ImageList_Create(16, 16, ILC_COLOR32, 1, 0);
-    HBITMAP page = static_cast<HBITMAP>(::LoadImageW(
-        instance_, MAKEINTRESOURCEW(kRowPictureResource), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    const int side = ::MulDiv(16, dpi_, 96);
+    rowPictures_ = ::ImageList_Create(side, side, ILC_COLOR32, 1, 0);
+    HBITMAP page = loadPicture(instance_, kRowPictureVersions, side, side);
     ::ImageList_Add(rowPictures_, page, nullptr);
     ::DeleteObject(page);
     ListView_SetImageList(list, rowPictures_, LVSIL_SMALL);
@@ -180,10 +183,13 @@ void Form1::buildControls() {
         LVCOLUMNW c{};
         c.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
         c.fmt = LVCFMT_LEFT;
-        c.cx = ::MulDiv(design::kColumns[column].widthTwips, dpi_, 1440);
+        c.cx = px(design::kColumns[column].widthTwips);
         c.pszText = header.data();
         ListView_InsertColumn(list, column, &c);
     }
+    // The header's text keeps 3 px from its edges, as in the Qt window; with the usual 6 px,
+    // "Compression Ratio %" would not fit its designed width and end in "...".
+    Header_SetBitmapMargin(ListView_GetHeader(list), 3);
     ::DragAcceptFiles(list, TRUE);
     ::SetWindowSubclass(list, listProc, 1, reinterpret_cast<DWORD_PTR>(this));
 
@@ -308,7 +314,6 @@ void Form1::paint() {
     HDC dc = ::BeginPaint(window_, &ps);
     const auto shape = [&](const char* name, COLORREF fill, COLORREF border) {
         const design::Placement& p = design::placement(name);
-        const auto px = [this](int twips) { return ::MulDiv(twips, dpi_, 1440); };
         RECT r{px(p.left), px(p.top), px(p.left + p.width), px(p.top + p.height)};
         HBRUSH brush = ::CreateSolidBrush(border);
         ::FillRect(dc, &r, brush);

@@ -36,8 +36,10 @@ public:
     Form1(const Form1&) = delete;
     Form1& operator=(const Form1&) = delete;
 
-    // Creates the window and its controls, centred on the screen but not yet shown.
-    bool create();
+    // Creates the window and its controls at `dpi` dots per inch (the screen's unless a test asks
+    // for another), centred on the screen but not yet shown.
+    bool create(int dpi = screenDpi());
+    static int screenDpi();
     HWND window() const { return window_; }
     HWND control(ControlId id) const { return ::GetDlgItem(window_, id); }
     FileList& fileList() { return list_; }
@@ -59,6 +61,7 @@ private:
                      DWORD style, DWORD exStyle = 0);
     void buildControls();
     void paint();
+    int px(int twips) const { return ::MulDiv(twips, dpi_, 1440); }
     void showListChange(int row);
 
     // The commands.

@@ -1,12 +1,15 @@
 // Vellork.exe's window, made in the test's own process under Wine with scripted dialogs, and the
 // resources built into it: icons, version block, the manifest that brings in common controls 6.
 
+#include "design.h"
 #include "form1.h"
+#include "pictures.h"
 #include "win32_test_util.h"
 
 #include <shlobj.h>
 
 #include <cwchar>
+#include <set>
 
 using namespace vellork;
 using namespace vellork::win32;
@@ -143,4 +146,88 @@ TEST_F(Form1Win32, StandsAsDesignedAddsCompressesOpensAndTurnsAwayWhatComesDurin
                        L"i: All HTML files are compressed successfully.", L"open: " + wide(a),
                        L"!: 1 of 2 files could not be compressed and were left unchanged:\n\n" +
                            wide(a) + L": the file does not exist"}));
+}
+
+// A bitmap's size and its pixels top-down, without their alpha.
+std::pair<SIZE, std::vector<std::uint32_t>> pixelsOf(HGDIOBJ bitmap) {
+    BITMAP info{};
+    ::GetObjectW(bitmap, sizeof info, &info);
+    BITMAPINFO format{};
+    format.bmiHeader = {
+        sizeof format.bmiHeader, info.bmWidth, -info.bmHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    std::vector<std::uint32_t> bits(std::size_t(info.bmWidth) * info.bmHeight);
+    HDC screen = ::GetDC(nullptr);
+    ::GetDIBits(screen, static_cast<HBITMAP>(bitmap), 0, info.bmHeight, bits.data(), &format,
+                DIB_RGB_COLORS);
+    ::ReleaseDC(nullptr, screen);
+    for (std::uint32_t& pixel : bits) pixel &= 0xFFFFFF;
+    return {{info.bmWidth, info.bmHeight}, bits};
+}
+
+TEST(Form1Win32Scales, EveryTextFitsInTahomaAndThePicturesAreDrawnForTheScale) {
+    Scripted script;
+    const HINSTANCE self = ::GetModuleHandleW(nullptr);
+    // The banner version drawn for each scale, or none: then the nearest larger one resampled.
+    for (const auto& [dpi, version] : {std::pair(96, 0), {120, -1}, {144, 1}, {192, 2}}) {
+        Form1 form{self, script, script};
+        ASSERT_TRUE(form.create(dpi));
+        const auto px = [&](int twips) { return ::MulDiv(twips, dpi, 1440); };
+        RECT bar, check;
+        for (auto [id, rect] : {std::pair(kProgressBar1, &bar), {kCheck1, &check}}) {
+            ::GetWindowRect(form.control(id), rect);
+            ::MapWindowPoints(nullptr, form.window(), reinterpret_cast<POINT*>(rect), 2);
+        }
+        // The progress bar along the window's foot, and Check1 below it, out of sight as designed.
+        EXPECT_EQ(std::vector({bar.left, bar.top, bar.right, bar.bottom, check.left, check.top}),
+                  std::vector<LONG>({px(120), px(6120), px(120) + px(10095), px(6120) + px(255),
+                                     px(9360), px(6960)}));
+
+        // Every text fits its box in the font the window really got: Tahoma, in which the design
+        // was measured (another face cuts the counter's colon and the column headers).
+        HDC dc = ::GetDC(form.window());
+        const auto fits = [&](HWND control, const std::wstring& text, int margin, int room) {
+            ::SelectObject(dc,
+                           reinterpret_cast<HGDIOBJ>(::SendMessageW(control, WM_GETFONT, 0, 0)));
+            SIZE size{};
+            ::GetTextExtentPoint32W(dc, text.c_str(), int(text.size()), &size);
+            EXPECT_LE(size.cx + margin, room) << utf8(text) << " at " << dpi;
+        };
+        for (const auto& [id, margin] : {std::pair(kLabel1, 0),
+                                         {kLabel2, 0},
+                                         {kLabel3, 0},
+                                         {kCommand1, 8},
+                                         {kCommand3, 8},
+                                         {kCommand4, 8}}) {
+            wchar_t text[128];
+            RECT box;
+            ::GetWindowTextW(form.control(id), text, 128);
+            ::GetClientRect(form.control(id), &box);
+            fits(form.control(id), text, margin, box.right);
+        }
+        const HWND list = form.control(kListView1), header = ListView_GetHeader(list);
+        for (int column = 0; column < 4; ++column)  // inside its etched edge and margins
+            fits(header, wide(design::kColumns[column].header),
+                 2 + 2 * Header_GetBitmapMargin(header), ListView_GetColumnWidth(list, column));
+        wchar_t face[32];
+        ::GetTextFaceW(dc, 32, face);
+        EXPECT_STREQ(face, L"Tahoma") << "the Wine prefix needs Wine's fonts (fonts-wine)";
+        ::ReleaseDC(form.window(), dc);
+
+        // The pictures fill their boxes: the banner drawn for the scale where there is one,
+        // otherwise resampled with blends of the drawn one's 64 colours; the row picture.
+        const auto [size, banner] = pixelsOf(reinterpret_cast<HGDIOBJ>(
+            ::SendMessageW(form.control(kImage1), STM_GETIMAGE, IMAGE_BITMAP, 0)));
+        int side = 0;
+        ::ImageList_GetIconSize(ListView_GetImageList(list, LVSIL_SMALL), &side, &side);
+        EXPECT_EQ(std::vector({size.cx, size.cy, LONG(side)}),
+                  std::vector({LONG(px(9105)), LONG(px(1260)), LONG(::MulDiv(16, dpi, 96))}));
+        if (version < 0)
+            EXPECT_GT(std::set(banner.begin(), banner.end()).size(), 64u) << dpi;
+        else
+            EXPECT_TRUE(banner ==
+                        pixelsOf(::LoadImageW(self, MAKEINTRESOURCEW(kBannerVersions[version]),
+                                              IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION))
+                            .second)
+                << dpi;
+    }
 }
