@@ -122,7 +122,8 @@ bool Form1::create(int dpi) {
                                 nullptr, nullptr, instance_, this);
     if (!window_) return false;
     buildControls();
-    ::SetFocus(control(kListView1));
+    focus_ = control(kListView1);  // the list has the focus when the window opens
+    ::SetFocus(focus_);
     return true;
 }
 
@@ -192,6 +193,8 @@ void Form1::buildControls() {
     Header_SetBitmapMargin(ListView_GetHeader(list), 3);
     ::DragAcceptFiles(list, TRUE);
     ::SetWindowSubclass(list, listProc, 1, reinterpret_cast<DWORD_PTR>(this));
+    for (ControlId button : {kCommand1, kCommand3, kCommand4})
+        ::SetWindowSubclass(control(button), buttonProc, 1, 0);
 
     // The list's own tip, wherever the pointer rests on it; rows with a tip of their own show
     // that instead.
@@ -227,6 +230,15 @@ LRESULT CALLBACK Form1::listProc(HWND list, UINT message, WPARAM w, LPARAM l, UI
     return ::DefSubclassProc(list, message, w, l);
 }
 
+// No push button is the window's default. One that tells the dialog keys it is a push button is
+// made the default when Tab reaches it, drawn so, and pressed by Enter.
+LRESULT CALLBACK Form1::buttonProc(HWND button, UINT message, WPARAM w, LPARAM l, UINT_PTR,
+                                   DWORD_PTR) {
+    if (message == WM_GETDLGCODE) return DLGC_BUTTON;
+    if (message == WM_NCDESTROY) ::RemoveWindowSubclass(button, buttonProc, 1);
+    return ::DefSubclassProc(button, message, w, l);
+}
+
 LRESULT Form1::handle(UINT message, WPARAM w, LPARAM l) {
     switch (message) {
         case WM_COMMAND:
@@ -259,6 +271,12 @@ LRESULT Form1::handle(UINT message, WPARAM w, LPARAM l) {
         case WM_PAINT:
             paint();
             return 0;
+        case WM_ACTIVATE:
+            if (LOWORD(w) == WA_INACTIVE)
+                rememberFocus();
+            else if (restoreFocus())
+                return 0;  // instead of the window itself taking the focus
+            break;
         case WM_CLOSE:
             if (busy_) {
                 // The command in progress finishes the file in hand and then closes the window.
@@ -437,14 +455,28 @@ void Form1::openSelectedFile() {
     const int selected = ListView_GetNextItem(control(kListView1), -1, LVNI_SELECTED);
     const std::optional<std::string> path = list_.rowText(selected + 1);
     if (!path || path->empty()) return;
-    shell_.open(window_, toWide(*path));
+    shell_.open(toWide(*path));
 }
 
 void Form1::setBusy(bool busy) {
+    // A control turned off loses the focus; it gets it back once the command is done.
+    if (busy) rememberFocus();
     busy_ = busy;
     for (ControlId command : {kCommand1, kCommand3, kCommand4, kCheck1})
         ::EnableWindow(control(command), !busy);
     ::DragAcceptFiles(control(kListView1), !busy);
+    if (!busy && window_ && ::GetActiveWindow() == window_) restoreFocus();
+}
+
+void Form1::rememberFocus() {
+    HWND focus = ::GetFocus();
+    if (focus && ::IsChild(window_, focus)) focus_ = focus;
+}
+
+bool Form1::restoreFocus() {
+    if (!focus_ || !::IsChild(window_, focus_) || !::IsWindowEnabled(focus_)) return false;
+    ::SetFocus(focus_);
+    return true;
 }
 
 void Form1::closeIfAsked() {
@@ -471,21 +503,21 @@ void Form1::yield() {
             ::PostQuitMessage(static_cast<int>(message.wParam));  // for the main loop, later
             return;
         }
-        if (window_ && ::IsDialogMessageW(window_, &message)) continue;
-        ::TranslateMessage(&message);
-        ::DispatchMessageW(&message);
+        dispatch(message);
     }
 }
 
 int Form1::run() {
     mainLoop_ = true;
     MSG message;
-    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (window_ && ::IsDialogMessageW(window_, &message)) continue;
-        ::TranslateMessage(&message);
-        ::DispatchMessageW(&message);
-    }
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) dispatch(message);
     return static_cast<int>(message.wParam);
+}
+
+void Form1::dispatch(MSG& message) {
+    if (window_ && ::IsDialogMessageW(window_, &message)) return;
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
 }
 
 }  // namespace vellork::win32

@@ -51,10 +51,16 @@ public:
     // Runs the window's messages until it closes; the program's main loop.
     int run();
 
+    // Handles one message of the thread's queue as the window's loops do: Tab moves the focus and
+    // Space presses the focused control, as in a dialog, while Enter and Escape press nothing.
+    void dispatch(MSG& message);
+
 private:
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM w, LPARAM l);
     static LRESULT CALLBACK listProc(HWND list, UINT message, WPARAM w, LPARAM l, UINT_PTR,
                                      DWORD_PTR self);
+    static LRESULT CALLBACK buttonProc(HWND button, UINT message, WPARAM w, LPARAM l, UINT_PTR,
+                                       DWORD_PTR);
     LRESULT handle(UINT message, WPARAM w, LPARAM l);
     LRESULT notify(const NMHDR& header);
     HWND makeControl(const wchar_t* type, ControlId id, const char* name, const char* text,
@@ -62,6 +68,10 @@ private:
     void buildControls();
     void paint();
     int px(int twips) const { return ::MulDiv(twips, dpi_, 1440); }
+    // The focus a control had when another window took it (a message box, the open dialog) or
+    // a command turned the controls off, given back afterwards as a dialog gives it back.
+    void rememberFocus();
+    bool restoreFocus();
     void showListChange(int row);
 
     // The commands.
@@ -104,6 +114,7 @@ private:
     bool closeRequested_ = false;
     bool mainLoop_ = false;  // the program's own window: closing it ends the program
     std::wstring tipText_;   // the row tip being shown, kept alive for the list
+    HWND focus_ = nullptr;
 };
 
 }  // namespace vellork::win32

@@ -3,7 +3,6 @@
 #include "design.h"
 
 #include <commdlg.h>
-#include <shellapi.h>
 
 #include <vector>
 
@@ -74,8 +73,10 @@ std::wstring SystemDialogs::openAnswer(HWND owner, const std::wstring& title,
     return std::wstring(buffer.data(), end);
 }
 
-void SystemShell::open(HWND owner, const std::wstring& path) {
-    ::ShellExecuteW(owner, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+void SystemShell::open(const std::wstring& path) {
+    // No owner, so the application that opens the file belongs to no window of ours; it comes up
+    // as it starts by itself.
+    execute_(nullptr, L"open", path.c_str(), nullptr, nullptr, SW_SHOWDEFAULT);
 }
 
 }  // namespace vellork::win32

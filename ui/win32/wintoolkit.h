@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <string>
 
 namespace vellork::win32 {
@@ -29,7 +31,7 @@ class Shell {
 public:
     virtual ~Shell() = default;
     // Opens the file in the application the system has for it ("open"), without waiting.
-    virtual void open(HWND owner, const std::wstring& path) = 0;
+    virtual void open(const std::wstring& path) = 0;
 };
 
 class SystemDialogs : public Dialogs {
@@ -41,7 +43,13 @@ public:
 
 class SystemShell : public Shell {
 public:
-    void open(HWND owner, const std::wstring& path) override;
+    // The shell's call, which a test may replace to see what it is handed.
+    using Execute = HINSTANCE(WINAPI*)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
+    explicit SystemShell(Execute execute = ::ShellExecuteW) : execute_(execute) {}
+    void open(const std::wstring& path) override;
+
+private:
+    Execute execute_;
 };
 
 // UTF-16 from UTF-8 text, and back; the way back fails on a lone surrogate, which no UTF-8 file

@@ -42,28 +42,43 @@ TEST(OpenAnswer, OnePathOrAFolderAndItsNames) {
     for (const auto& [answer, paths] : cases) EXPECT_EQ(splitOpenAnswer(answer), paths);
 }
 
-// Every message the window shows and every file it opens, in turn; the Open dialog's answers.
-struct Scripted : win32::Dialogs, win32::Shell {
-    std::vector<std::wstring> answers, log;
+// Every message the window shows, in the system's own box answered as soon as it is up, and every
+// file it opens, through the system's shell call, in turn; the Open dialog's answers.
+struct Scripted : win32::Dialogs {
+    static inline std::vector<std::wstring> log;
+    std::vector<std::wstring> answers;
     std::size_t asked = 0;
-    Answer message(HWND, MessageIcon icon, const std::wstring& text, bool asks) override {
+    Answer message(HWND owner, MessageIcon icon, const std::wstring& text, bool asks) override {
         log.push_back((icon == MessageIcon::Information ? L"i: " : L"!: ") + text);
-        return asks ? Answer::No : Answer::Ok;
+        ::SetTimer(nullptr, 0, 0, [](HWND, UINT, UINT_PTR timer, DWORD) {
+            HWND box = ::FindWindowW(L"#32770", L"Vellork");
+            if (!box || !::IsWindowVisible(box)) return;
+            ::KillTimer(nullptr, timer);
+            ::PostMessageW(box, WM_COMMAND, ::GetDlgItem(box, IDNO) ? IDNO : IDOK, 0);
+        });
+        return SystemDialogs().message(owner, icon, text, asks);
     }
     std::wstring openAnswer(HWND, const std::wstring& title, const std::wstring& filter) override {
         EXPECT_EQ(title + filter,
                   std::wstring(L"Select Web PagesHTML File(s)\0*.html\0HTM File(s)\0*.htm\0", 54));
         return asked < answers.size() ? answers[asked++] : L"";
     }
-    void open(HWND, const std::wstring& path) override { log.push_back(L"open: " + path); }
+    static HINSTANCE WINAPI shell(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,
+                                  LPCWSTR folder, INT show) {
+        log.push_back(std::wstring(verb) + L": " + file +
+                      (owner || parameters || folder ? L" +" : L"") + L" " + std::to_wstring(show));
+        return nullptr;
+    }
 };
 
 using Form1Win32 = TempFolderTest;
 
 TEST_F(Form1Win32, StandsAsDesignedAddsCompressesOpensAndTurnsAwayWhatComesDuringABatch) {
     Scripted script;
-    Form1 form{::GetModuleHandleW(nullptr), script, script};
+    SystemShell shell(Scripted::shell);
+    Form1 form{::GetModuleHandleW(nullptr), script, shell};
     ASSERT_TRUE(form.create()) << "no window could be made";
+    const std::wstring question = L"!: " + wide(design::kOptionQuestion);
     const HWND list = form.control(kListView1);
     const auto click = [&](ControlId id) { ::SendMessageW(form.control(id), BM_CLICK, 0, 0); };
     const auto shown = [&] {  // the rows as the list view shows them, then Label2's count
@@ -90,30 +105,46 @@ TEST_F(Form1Win32, StandsAsDesignedAddsCompressesOpensAndTurnsAwayWhatComesDurin
     wchar_t comctl[MAX_PATH];                         // the common controls 6 the manifest asks for
     ::GetModuleFileNameW(::GetModuleHandleW(L"comctl32.dll"), comctl, MAX_PATH);
     EXPECT_TRUE(std::wcsstr(::CharLowerW(comctl), L"controls_6595b64144ccf1df_6.0.")) << comctl;
-    RECT client, check;
+    RECT client;
     ::GetClientRect(form.window(), &client);
-    ::GetWindowRect(form.control(kCheck1), &check);
-    ::MapWindowPoints(nullptr, form.window(), reinterpret_cast<POINT*>(&check), 2);
-    std::vector<LONG> order{client.right, client.bottom, check.left, check.top};
-    for (HWND c = ::GetWindow(form.window(), GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT))
-        order.push_back(::GetDlgCtrlID(c));  // the order Tab walks
-    // Check1 stands below the client area, out of sight as designed.
-    EXPECT_EQ(order, (std::vector<LONG>{694, 431, 624, 464, kListView1, kCommand1, kCommand3,
-                                        kProgressBar1, kCommand4, kLabel1, kLabel2, kCheck1,
-                                        kLabel3, kImage1}));
+    EXPECT_EQ(std::pair(client.right, client.bottom), std::pair(694L, 431L));
+    // The keyboard as a user meets it, through the window's own loop: Tab walks from the list
+    // through the commands to the option box, Enter and Escape press nothing, and Space presses
+    // what has the focus, which comes back to it after each question's box.
+    ::ShowWindow(form.window(), SW_SHOW);
+    const auto press = [&](WPARAM key) {  // posted to the focus, for the loop below
+        for (const UINT message : {WM_KEYDOWN, WM_KEYUP})
+            ::PostMessageW(::GetFocus(), message, key, 0);
+    };
+    const auto dispatch = [&] {
+        for (MSG m; ::PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE);) form.dispatch(m);
+        return ::GetDlgCtrlID(::GetFocus());
+    };
+    std::vector<int> walked{::GetDlgCtrlID(::GetFocus())};
+    for (const WPARAM key :
+         {VK_TAB, VK_TAB, VK_RETURN, VK_ESCAPE, VK_TAB, VK_TAB, VK_SPACE, VK_SPACE, VK_TAB}) {
+        press(key);
+        const int focus = dispatch();
+        if (key == VK_TAB) walked.push_back(focus);
+    }
+    EXPECT_EQ(walked,
+              (std::vector<int>{kListView1, kCommand1, kCommand3, kCommand4, kCheck1, kListView1}));
 
     const std::string a = page("a.html", "a  a"), b = page("b.HTM", "b  b");
     // The last answer is for an Open dialog that must not come up during the batch.
     script.answers = {L"", wide(folder_) + std::wstring(L"\0a.html\0b.HTM", 13), wide(a)};
     click(kCommand1);  // cancelled
     click(kCommand1);
-    // Commands and drops that arrive while the batch runs are turned away, whole.
+    // Space on "Start Compression >": commands and drops that arrive while the batch runs are
+    // turned away, whole, and the button has the focus again once it is done.
+    ::SetFocus(form.control(kCommand3));
+    press(VK_SPACE);
     drop({page("late.html", "x")});
     ::PostMessageW(form.window(), WM_COMMAND, MAKEWPARAM(kCommand4, BN_CLICKED), 0);
     ::PostMessageW(form.window(), WM_COMMAND, MAKEWPARAM(kCommand1, BN_CLICKED), 0);
-    click(kCommand3);
-    EXPECT_EQ(std::tuple(shown(), readFile(a) + readFile(b)),
-              std::tuple(std::vector<std::string>{b, a, "2"}, "a a\r\nb b\r\n"));
+    const int focus = dispatch();
+    EXPECT_EQ(std::tuple(focus, shown(), readFile(a) + readFile(b)),
+              std::tuple(int(kCommand3), std::vector<std::string>{b, a, "2"}, "a a\r\nb b\r\n"));
 
     ListView_SetItemState(list, 1, LVIS_SELECTED, LVIS_SELECTED);
     NMHDR doubleClick{list, kListView1, static_cast<UINT>(NM_DBLCLK)};
@@ -143,7 +174,8 @@ TEST_F(Form1Win32, StandsAsDesignedAddsCompressesOpensAndTurnsAwayWhatComesDurin
         std::tuple(form.window(), readFile(one), script.log),
         std::tuple(nullptr, "x  x",
                    std::vector<std::wstring>{
-                       L"i: All HTML files are compressed successfully.", L"open: " + wide(a),
+                       question, question, L"i: All HTML files are compressed successfully.",
+                       L"open: " + wide(a) + L" 10",
                        L"!: 1 of 2 files could not be compressed and were left unchanged:\n\n" +
                            wide(a) + L": the file does not exist"}));
 }
@@ -166,10 +198,11 @@ std::pair<SIZE, std::vector<std::uint32_t>> pixelsOf(HGDIOBJ bitmap) {
 
 TEST(Form1Win32Scales, EveryTextFitsInTahomaAndThePicturesAreDrawnForTheScale) {
     Scripted script;
+    SystemShell shell;
     const HINSTANCE self = ::GetModuleHandleW(nullptr);
     // The banner version drawn for each scale, or none: then the nearest larger one resampled.
     for (const auto& [dpi, version] : {std::pair(96, 0), {120, -1}, {144, 1}, {192, 2}}) {
-        Form1 form{self, script, script};
+        Form1 form{self, script, shell};
         ASSERT_TRUE(form.create(dpi));
         const auto px = [&](int twips) { return ::MulDiv(twips, dpi, 1440); };
         RECT bar, check;
