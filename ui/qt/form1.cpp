@@ -19,8 +19,11 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRawFont>
 #include <QScreen>
 #include <QStyle>
+#include <QStyledItemDelegate>
+#include <QtEndian>
 
 #include <algorithm>
 #include <functional>
@@ -59,6 +62,50 @@ QFont tahoma(double points) {
     font.setPointSizeF(points);
     return font;
 }
+
+// A line of text as the system's controls measure it, from the font's Windows ascent and descent
+// (OS/2 usWinAscent and usWinDescent): its baseline below the top, and its height. Qt measures with
+// the typographic ones, which for Tahoma put the baseline 2 px higher. Qt's own figures for a
+// font without those tables.
+struct SystemLine {
+    int ascent, height;
+};
+
+SystemLine systemLine(const QFont& font) {
+    const QFontMetrics metrics(font);
+    const QRawFont raw = QRawFont::fromFont(font);
+    const QByteArray os2 = raw.fontTable("OS/2"), head = raw.fontTable("head");
+    const quint16 unitsPerEm =
+        head.size() >= 20 ? qFromBigEndian<quint16>(head.constData() + 18) : 0;
+    if (os2.size() < 78 || unitsPerEm == 0) return {metrics.ascent(), metrics.height()};
+    const auto pixels = [&](int offset) {
+        return qRound(qFromBigEndian<quint16>(os2.constData() + offset) * raw.pixelSize() /
+                      unitsPerEm);
+    };
+    return {pixels(74), pixels(74) + pixels(76)};
+}
+
+// The list's header and rows as high as the system's list view makes them: a line of text and
+// 2 px above and below it for the header; the taller of the row picture and a line of text, and
+// one pixel, for a row.
+class Header : public QHeaderView {
+public:
+    using QHeaderView::QHeaderView;
+    QSize sizeHint() const override {
+        return {QHeaderView::sizeHint().width(), systemLine(font()).height + 4};
+    }
+};
+
+class RowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setHeight(std::max(option.decorationSize.height(), systemLine(option.font).height) +
+                       1);
+        return size;
+    }
+};
 
 // One picture in the versions drawn for several scales; Qt chooses among them by the screen's.
 QIcon versions(std::initializer_list<const char*> files) {
@@ -206,7 +253,6 @@ void Form1::buildControls() {
     shape2_ = new Shape(kLightYellow, standard.color(QPalette::WindowText), this);
     shape1_ = new Shape(standard.color(QPalette::Base), kSilver, this);
 
-    // Labels write their text from the top of their box, as the system's labels do.
     label1_ = new QLabel(text(design::kCountCaption), this);
     label2_ = new QLabel(QStringLiteral("0"), this);
     for (QLabel* label : {label1_, label2_}) label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -221,8 +267,15 @@ void Form1::buildControls() {
     warning.setColor(QPalette::Window, kLightYellow);
     warning.setColor(QPalette::WindowText, kDarkRed);
     label3_->setPalette(warning);
+    // Labels write their text from the top of their box, its baseline where the system's labels
+    // put it.
+    for (QLabel* label : {label1_, label2_, label3_})
+        label->setContentsMargins(
+            0, std::max(0, systemLine(label->font()).ascent - QFontMetrics(label->font()).ascent()),
+            0, 0);
 
     listView1_ = new ListView(this);
+    listView1_->setHeader(new Header(Qt::Horizontal, listView1_));
     list_.setRowDecoration(rowPicture());
     listView1_->setModel(&list_);
     listView1_->setSelectionModel(list_.selection());
@@ -237,6 +290,7 @@ void Form1::buildControls() {
     listView1_->setSelectionMode(QAbstractItemView::SingleSelection);
     listView1_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     listView1_->setIconSize(QSize(16, 16));
+    listView1_->setItemDelegate(new RowDelegate(listView1_));
     QHeaderView* header = listView1_->header();
     header->setSectionsClickable(false);
     header->setSectionsMovable(false);
