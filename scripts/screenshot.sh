@@ -1,28 +1,15 @@
 #!/usr/bin/env bash
-# Takes the README's screenshot: the real window under Xvfb, driven with xdotool through
-# "Add File" and "Start Compression >" on three sample pages in a temporary folder.
+# Takes the README's screenshots of the Qt window, at 1x and at 2x (QT_SCALE_FACTOR=2): the real
+# window under Xvfb after four sample pages were added and compressed (scripts/window-states.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-docs/screenshot.png}
-program=$(realpath "${VELLORK_BUILD_DIR:-build}/app/vellork")
-work=$(scripts/sample-pages.sh)
-
-export OUT=$(realpath -m "$out") WORK=$work PROGRAM=$program
-xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-    set -e
-    "$PROGRAM" & app=$!
-    for i in $(seq 50); do win=$(xdotool search --name "^Vellork$" 2>/dev/null | head -1) && [ -n "$win" ] && break; sleep 0.2; done
-    sleep 1
-    click() { xdotool mousemove --window "$win" "$1" "$2" click 1; sleep 1; }
-    click 52 388                                     # Add File
-    xdotool type --delay 20 "$WORK/"; xdotool key Return; sleep 1
-    xdotool type --delay 20 "\"about.html\" \"contact.html\" \"index.html\""; xdotool key Return; sleep 1
-    click 52 388                                     # Add File, the .htm page
-    xdotool key ctrl+a; xdotool type --delay 20 "$WORK/news.htm"; xdotool key Return; sleep 1
-    click 616 388                                    # Start Compression >
-    sleep 1; xdotool key Return; sleep 1              # close the final message
-    import -window "$win" "$OUT"
-    kill $app
-'
-rm -rf "$work"
-echo "Screenshot written to $out"
+shots=$(mktemp -d)
+trap 'rm -rf "$shots"' EXIT
+for scale in 1 2; do
+    QT_SCALE_FACTOR=$scale xvfb-run -a -s "-screen 0 1600x1200x24" \
+        scripts/window-states.sh qt "$shots/$scale"
+done
+cp "$shots/1/rows.png" "$out"
+cp "$shots/2/rows.png" "${out%.png}@2x.png"
+echo "Screenshots written to $out and ${out%.png}@2x.png"

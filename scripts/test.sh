@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine, builds, and runs the whole test suite: every test on the
 # release build, every test again under AddressSanitizer and UndefinedBehaviorSanitizer,
-# the Windows programs cross-built with MinGW-w64 and tested under Wine, the Debian package
+# the Windows programs cross-built with MinGW-w64 and tested under Wine, the two windows
+# compared side by side under Xvfb (scripts/compare-windows.sh), the Debian package
 # and the Windows zip built, checked, installed, run and removed again
 # (scripts/package-test.sh), and a bounded fuzzing run of the squeeze
 # (VELLORK_FUZZ_SECONDS, default 60).
@@ -23,6 +24,8 @@ cmake --build --preset windows --parallel "$(nproc)"
 if cmake/wine-run.sh "$PWD/build-win/wine" build-win/tests/core/squeeze/squeeze_tests.exe \
     --gtest_list_tests >/dev/null; then
     ctest --preset windows --parallel "$(nproc)"
+    echo "== the Qt window and the Win32 window compared, region by region, under Xvfb"
+    scripts/compare-windows.sh
 else
     echo "SKIPPED: Wine cannot start a Windows program on this machine, so the Windows tests did not run"
 fi
