@@ -32,7 +32,9 @@ if [ "$kind" = qt ]; then
 else
     build=$(realpath "${VELLORK_WIN_BUILD_DIR:-build-win}")
     export WINEPREFIX=$build/wine-screen
-    (cd "$work" && exec "$OLDPWD/cmake/wine-run.sh" --display "$WINEPREFIX" "$build/app/Vellork.exe") &
+    # Wine's note that it cannot read the label of the Linux root's "drive" is no news.
+    (cd "$work" && exec "$OLDPWD/cmake/wine-run.sh" --display "$WINEPREFIX" "$build/app/Vellork.exe" \
+        2> >(grep -v 'FS volume label' >&2)) &
     scale=1
 fi
 app=$!
