@@ -4,29 +4,24 @@
 #include "figures.h"
 #include "filepass.h"
 #include "numtext.h"
+#include "pool.h"
 #include "risks.h"
 
 #include <getopt.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <clocale>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <variant>
 #include <vector>
 
-using vellork::cli::FileIdentity;
 using vellork::cli::Job;
 using vellork::cli::WalkMessage;
 
@@ -394,8 +389,7 @@ struct Outcome {
     std::optional<vellork::PageRisks> risks;
 };
 
-Outcome runOne(const Job& job, const Settings& settings) {
-    vellork::PassOptions options;
+Outcome runOne(const Job& job, const Settings& settings, vellork::PassOptions options) {
     options.pageNamesOnly = !settings.anyName;
     options.dryRun = settings.check;
     Outcome outcome;
@@ -408,57 +402,19 @@ Outcome runOne(const Job& job, const Settings& settings) {
 }
 
 // Runs the files on `jobs` threads and hands each outcome to `report` in file order.
-// Two paths to one file (hard links, symbolic links, a file named twice) never run at once:
-// the second waits for the first, exactly as it would one job at a time.
-void compressAll(const std::vector<Job>& files, unsigned jobs,
-                 const std::function<Outcome(const Job&)>& run,
+void compressAll(const std::vector<Job>& files, unsigned jobs, const Settings& settings,
                  const std::function<void(std::size_t, const Outcome&)>& report) {
-    if (jobs <= 1) {
-        for (std::size_t i = 0; i < files.size(); ++i) report(i, run(files[i]));
-        return;
-    }
-    std::vector<std::optional<Outcome>> results(files.size());
-    std::mutex mutex;
-    std::condition_variable ready, released;
-    std::set<FileIdentity> busy;  // files being compressed right now
-    std::atomic<std::size_t> next{0};
-    auto work = [&] {
-        for (std::size_t i; (i = next++) < files.size();) {
-            // The name may lead to another file once the pass holding the first one has
-            // replaced it: hold the file the name leads to when the wait is over.
-            std::optional<FileIdentity> file;
-            for (;;) {
-                file = vellork::cli::identityOf(files[i]);
-                if (!file) break;
-                std::unique_lock lock(mutex);
-                released.wait(lock, [&] { return !busy.count(*file); });
-                busy.insert(*file);
-                lock.unlock();
-                if (vellork::cli::identityOf(files[i]) == file) break;
-                lock.lock();
-                busy.erase(*file);
-                released.notify_all();
-            }
-            Outcome result = run(files[i]);
-            std::lock_guard lock(mutex);
-            if (file) {
-                busy.erase(*file);
-                released.notify_all();
-            }
-            results[i] = std::move(result);
-            ready.notify_one();
-        }
-    };
-    std::vector<std::thread> workers;
-    for (unsigned j = 0; j < jobs && j < files.size(); ++j) workers.emplace_back(work);
+    std::vector<Outcome> outcomes(files.size());
+    vellork::PassPool pool(
+        files.size(), jobs,
+        [&](std::size_t i, const vellork::PassOptions& options) {
+            outcomes[i] = runOne(files[i], settings, options);
+        },
+        [&](std::size_t i) { return vellork::cli::identityOf(files[i]); });
     for (std::size_t i = 0; i < files.size(); ++i) {
-        std::unique_lock lock(mutex);
-        ready.wait(lock, [&] { return results[i].has_value(); });
-        const Outcome result = std::move(*results[i]);
-        lock.unlock();
-        report(i, result);
+        pool.waitFor(i);
+        report(i, outcomes[i]);
     }
-    for (auto& worker : workers) worker.join();
 }
 
 }  // namespace
@@ -484,8 +440,7 @@ int main(int argc, char** argv) {
 
     Tally tally;
     compressAll(
-        files, jobsWithinSystemLimit(settings.jobs),
-        [&](const Job& job) { return runOne(job, settings); },
+        files, jobsWithinSystemLimit(settings.jobs), settings,
         [&](std::size_t i, const Outcome& outcome) {
             const std::string& shown = files[i].shown;
             const vellork::PassResult& pass = outcome.pass;

@@ -3,6 +3,7 @@
 // What vellork-cli asks of the system it runs on: cli_posix.cpp and cli_win32.cpp answer.
 
 #include "filepass.h"
+#include "pool.h"
 
 #include <cstdint>
 #include <optional>
@@ -54,7 +55,6 @@ PassResult runJob(const Job& job, const PassOptions& options);
 // How many passes may run at once within the system's limits on open files.
 unsigned jobsWithinSystemLimit(unsigned wanted);
 // The same for every name of one file (hard links, links, a name given twice).
-using FileIdentity = std::pair<std::uint64_t, std::uint64_t>;
 std::optional<FileIdentity> identityOf(const Job& job);
 
 }  // namespace vellork::cli

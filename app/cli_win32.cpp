@@ -157,20 +157,7 @@ unsigned jobsWithinSystemLimit(unsigned wanted) {
 }
 
 std::optional<FileIdentity> identityOf(const Job& job) {
-    std::wstring system;
-    if (!win32::systemPath(job.shown, system)) return std::nullopt;
-    // Asking for attributes only is never refused for sharing, so a pass in progress on the
-    // file does not hide it.
-    HANDLE file = ::CreateFileW(system.c_str(), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-    BY_HANDLE_FILE_INFORMATION info{};
-    const bool known = ::GetFileInformationByHandle(file, &info);
-    ::CloseHandle(file);
-    if (!known) return std::nullopt;
-    return FileIdentity(info.dwVolumeSerialNumber,
-                        std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow);
+    return identityOfFile(job.shown);
 }
 
 }  // namespace vellork::cli

@@ -3,10 +3,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vellork {
+
+class FolderSyncs;
 
 // What one file's pass measured, or why it did not happen.
 struct PassResult {
@@ -50,6 +54,9 @@ struct PassOptions {
     // The file finally reached, after any link the user named, must itself have a page's name
     // (.html or .htm, in any case); otherwise it is refused with kNotAPageName.
     bool pageNamesOnly = false;
+    // Passes running at the same time that share the sync of their folders after the rename;
+    // each pass syncs its own folder when none is given.
+    FolderSyncs* folderSyncs = nullptr;
 };
 
 // Squeezes the file at `path` into one line and replaces it, all or nothing: the new content
@@ -88,6 +95,11 @@ PassResult compressFileBelow(int rootFolder, const std::string& relative,
 PassResult compressFileBelow(void* rootFolder, const std::string& relative,
                              const PassOptions& options = {});
 #endif
+
+// The same for every name of one file (hard links, links, a name given twice).
+using FileIdentity = std::pair<std::uint64_t, std::uint64_t>;
+// The file a path leads to now, if any; for telling whether two passes meet on one file.
+std::optional<FileIdentity> identityOfFile(const std::string& path);
 
 // The reason given, on every system, when another program changed the file during its pass.
 inline constexpr const char* kChangedDuringPass =

@@ -3,8 +3,7 @@
 #include "figures.h"
 #include "filepass.h"
 #include "pacer.h"
-
-#include <future>
+#include "pool.h"
 
 namespace vellork {
 
@@ -41,36 +40,43 @@ std::string CompressRun::removalNote(const std::vector<std::string>& removed) {
     return text;
 }
 
-// The file's pass runs on a thread of its own while the window keeps its turns: a disk that
-// stalls a write or a sync, or a file system that takes its time to free a replaced page,
-// never freezes the window. The pass itself is never abandoned halfway.
-PassResult CompressRun::runPass(const std::string& resolved, YieldPacer& pacer) {
-    std::future<PassResult> pass =
-        std::async(std::launch::async, [resolved] { return compressResolved(resolved); });
-    while (pass.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready) pacer.tick();
-    return pass.get();
-}
-
 void CompressRun::CompressFiles() {
     YieldPacer pacer([this] { host_.yield(); });
     host_.setProgressMaximum(list_.count());
     pacer.yieldNow();
+    if (host_.stopRequested()) return;
 
+    // The passes run on threads of their own, several at once, while the window keeps its
+    // turns: a disk that stalls a write or a sync never freezes the window, and one page's
+    // wait for the disk overlaps the next pages' work. Their ends are told here, row by row,
+    // and only here are the rows touched. The window keeps the list fixed meanwhile.
     const int rows = list_.count();
+    std::vector<std::string> resolved(static_cast<std::size_t>(rows));
+    for (int i = 1; i <= rows; ++i)
+        if (const FileRow* row = list_.row(i))
+            resolved[static_cast<std::size_t>(i - 1)] = row->resolved;
+    std::vector<PassResult> passes(resolved.size());
+    PassPool pool(
+        resolved.size(), kWorkers,
+        [&](std::size_t i, const PassOptions& options) {
+            passes[i] = compressResolved(resolved[i], options);
+        },
+        [&](std::size_t i) { return identityOfFile(resolved[i]); });
+
     std::string ratioText;
     std::vector<std::string> failures, removed;
     for (int i = 1; i <= rows; ++i) {
-        if (host_.stopRequested()) return;
-        pacer.tick();
+        const std::size_t at = static_cast<std::size_t>(i - 1);
+        do {
+            // Closing: no further pass starts, and those under way end with their pages whole.
+            if (host_.stopRequested()) return;
+            pacer.tick();
+        } while (!pool.waitFor(at, std::chrono::milliseconds(2)));
+        const PassResult& pass = passes[at];
         const FileRow* row = list_.row(i);
-        if (!row) {  // the window keeps the list fixed meanwhile; never claim such a row done
-            failures.push_back("Row " + std::to_string(i) + ": it left the list before its turn");
-            continue;
-        }
-        const std::string path = row->path, resolved = row->resolved;
-        const PassResult pass = runPass(resolved, pacer);
+        const std::string path = row ? row->path : resolved[at];
         // Removals are named in the folder reached, which the row's path may not show.
-        const std::string folder = resolved.substr(0, resolved.find_last_of("/\\") + 1);
+        const std::string folder = resolved[at].substr(0, resolved[at].find_last_of("/\\") + 1);
         for (const std::string& name : pass.removed) removed.push_back(folder + name);
         pacer.tick();
 

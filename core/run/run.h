@@ -52,7 +52,8 @@ public:
 
 private:
     void CompressFiles();
-    PassResult runPass(const std::string& resolved, YieldPacer& pacer);
+    // Passes at once: most of a pass waits for the disk, so more than there are processors.
+    static constexpr unsigned kWorkers = 16;
 
     FileList& list_;
     CompressHost& host_;

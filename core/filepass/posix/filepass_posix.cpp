@@ -3,6 +3,7 @@
 #include "chunkbuffers.h"
 #include "digest.h"
 #include "filepass.h"
+#include "foldersyncs.h"
 #include "pagecheck.h"
 #include "squeezer.h"
 
@@ -867,10 +868,19 @@ std::string replace(const Page& page, Temp& temp, const PassOptions& options) {
     return {};
 }
 
-// Step 9: put the rename on disk.
+// Step 9: put the rename on disk; once for all the pages of a group renamed in one folder.
 std::string syncFolder(const Page& page, const PassOptions& options) {
-    if (systemCall(options, FaultPoint::SyncFolder, [&] { return ::fsync(page.folder); }) != 0)
-        return failure("the page was replaced, but the folder could not be saved to disk", errno);
+    const FolderSyncs::Sync sync = [&] {
+        return systemCall(options, FaultPoint::SyncFolder, [&] { return ::fsync(page.folder); })
+                   ? errno
+                   : 0;
+    };
+    struct stat folder {};
+    int error = options.folderSyncs && ::fstat(page.folder, &folder) == 0
+                    ? options.folderSyncs->synced({folder.st_dev, folder.st_ino}, sync)
+                    : sync();
+    if (error)
+        return failure("the page was replaced, but the folder could not be saved to disk", error);
     return {};
 }
 
@@ -894,6 +904,7 @@ std::string commit(const Page& page, Temp& temp, const Squeezed& squeezed,
 // The pass over the file `name` in the open folder `folder`: reach it, refuse what must not be
 // touched, sweep the folder's leftovers, then prepare the new page and commit it.
 PassResult passAt(int folder, const std::string& name, Reach reach, const PassOptions& options) {
+    const FolderSyncs::UnderWay underWay(options.folderSyncs);
     PassResult result;
     Page page;
     result.error = reachPage(folder, name, reach, options, page);
@@ -1077,6 +1088,12 @@ PassResult compressResolved(const std::string& resolved, const PassOptions& opti
                        : folderRefusal(errno);
     if (!result.error.empty()) return result;
     return passAt(folder.get(), name, Reach::Resolved, options);
+}
+
+std::optional<FileIdentity> identityOfFile(const std::string& path) {
+    struct stat status {};
+    if (path.empty() || ::stat(path.c_str(), &status) != 0) return std::nullopt;
+    return FileIdentity(status.st_dev, status.st_ino);
 }
 
 PassResult compressFileBelow(int rootFolder, const std::string& relative,

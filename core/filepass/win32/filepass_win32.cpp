@@ -7,6 +7,7 @@
 #include "chunkbuffers.h"
 #include "digest.h"
 #include "filepass.h"
+#include "foldersyncs.h"
 #include "pagecheck.h"
 #include "pass_win32.h"
 #include "squeezer.h"
@@ -568,16 +569,29 @@ std::string replace(const Page& page, Temp& temp, const PassOptions& options) {
 }
 
 // Step 10: the new name must reach the disk as well; where the file system cannot flush a folder
-// (FAT, network shares), its own journal or write-through is all there is.
+// (FAT, network shares), its own journal or write-through is all there is. Pages renamed in one
+// folder at the same time share one flush of it.
 std::string flushFolder(const Page& page, const PassOptions& options) {
-    if (!systemCall(options, FaultPoint::SyncFolder, [&] {
-            if (::FlushFileBuffers(page.at.folder)) return true;
-            const DWORD error = ::GetLastError();
-            return error == ERROR_INVALID_FUNCTION || error == ERROR_ACCESS_DENIED ||
-                   error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED;
-        }))
+    const FolderSyncs::Sync flush = [&]() -> int {
+        if (systemCall(options, FaultPoint::SyncFolder, [&] {
+                if (::FlushFileBuffers(page.at.folder)) return true;
+                const DWORD error = ::GetLastError();
+                return error == ERROR_INVALID_FUNCTION || error == ERROR_ACCESS_DENIED ||
+                       error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED;
+            }))
+            return 0;
+        return static_cast<int>(::GetLastError());
+    };
+    BY_HANDLE_FILE_INFORMATION folder{};
+    const int error = options.folderSyncs && ::GetFileInformationByHandle(page.at.folder, &folder)
+                          ? options.folderSyncs->synced(
+                                {folder.dwVolumeSerialNumber,
+                                 std::uint64_t{folder.nFileIndexHigh} << 32 | folder.nFileIndexLow},
+                                flush)
+                          : flush();
+    if (error)
         return failure("the page was replaced, but the folder could not be saved to disk",
-                       ::GetLastError());
+                       static_cast<DWORD>(error));
     return {};
 }
 
@@ -604,6 +618,7 @@ std::string commit(Page& page, Temp& temp, const Squeezed& squeezed, const PassO
 }  // namespace
 
 PassResult passOver(Reached& reached, const PassOptions& options) {
+    const FolderSyncs::UnderWay underWay(options.folderSyncs);
     PassResult result;
     Page page(reached, std::move(reached.file));
     result.error = examine(page);

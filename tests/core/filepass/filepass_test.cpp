@@ -1,4 +1,5 @@
 #include "filepass.h"
+#include "foldersyncs.h"
 #include "pagecheck.h"
 #include "reference.h"
 #include "temp_dir.h"
@@ -13,10 +14,12 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <random>
 #include <set>
+#include <thread>
 
 // The pass's syncs and renames as the system gets them (the test is linked with --wrap): "F" and
 // the inode for a file's fsync, "D" and the inode for a folder's, "R" for a rename.
@@ -233,6 +236,27 @@ TEST(FilePass, AFailureAtAnyStepLosesNothingSaysWhyAndKeepsTheDurableOrder) {
     trace.clear();
     ASSERT_TRUE(compressFile(page()).ok);
     EXPECT_EQ(trace, "F" + inode(dir.file("a.html")) + " R D" + inode(dir.path()) + " ");
+    // Three pages at once, meeting before their renames: each one's data is on disk before the
+    // renames, and one sync of their folder follows all three.
+    FolderSyncs syncs;
+    std::atomic<int> atRename = 0;
+    PassOptions together;
+    together.folderSyncs = &syncs;
+    together.fault = [&](FaultPoint at) {
+        for (atRename += at == FaultPoint::Replace; at == FaultPoint::Replace && atRename < 3;)
+            std::this_thread::yield();
+        return 0;
+    };
+    trace.clear();
+    std::vector<std::thread> passes;
+    for (const char* name : {"p.html", "q.html", "r.html"})
+        passes.emplace_back(
+            [&, path = dir.write(name, content)] { EXPECT_TRUE(compressFile(path, together).ok); });
+    for (std::thread& pass : passes) pass.join();
+    std::string kinds;
+    for (std::size_t at = 0; at < trace.size(); at = trace.find(' ', at) + 1) kinds += trace[at];
+    EXPECT_EQ(kinds + trace.substr(trace.rfind('D')), "FFFRRRDD" + inode(dir.path()) + " ");
+    for (const char* name : {"p.html", "q.html", "r.html"}) std::filesystem::remove(dir.file(name));
     // A check run reads every byte, in order, and writes and syncs nothing.
     std::string inspected;
     PassOptions check;
@@ -424,47 +448,66 @@ TEST(FilePass, CoarseTimesAFullDiskAndNoUnnamedFilesOnExfat) {
 
 TEST(FilePass, AnInterruptedRunLeavesEveryPageWholeOrCompressed) {
     // A child compresses three pages (one hard-linked) and is killed at each step of its
-    // passes in turn; it tells how many steps there are by its exit status.
+    // passes in turn; it tells how many steps there are by its exit status. The pages go one
+    // after the other, and then at once on three threads that share their folder's syncs.
     TempDir dir;
     const std::string content = bigPage(4000), squeezed = reference::squeeze(content);
     const char* const names[] = {"a.html", "b.html", "c.html"};
-    auto runChild = [&](int stopAt, int signal) {
+    auto runChild = [&](int stopAt, int signal, bool grouped) {
         for (const char* name : names) dir.write(name, content);
         shell("cd '" + dir.path() + "' && ln -f b.html b2.html");
         const pid_t pid = ::fork();
         if (pid == 0) {
-            int steps = 0;
+            std::atomic<int> steps = 0;
+            FolderSyncs syncs;
             PassOptions options;
             options.chunkSize = 16384;
             options.fault = [&](FaultPoint) { return steps++ == stopAt ? ::raise(signal) : 0; };
-            for (const char* name : names) compressFile(dir.file(name), options);
+            options.folderSyncs = grouped ? &syncs : nullptr;
+            std::vector<std::thread> passes;
+            for (const char* name : names) {
+                if (!grouped) compressFile(dir.file(name), options);
+                if (grouped)
+                    passes.emplace_back([&, name] { compressFile(dir.file(name), options); });
+            }
+            for (std::thread& pass : passes) pass.join();
             ::_exit(steps);
         }
         int status = 0;
         ::waitpid(pid, &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     };
-    const int steps = runChild(-1, SIGKILL);
-    ASSERT_GT(steps, 30);
-    std::set<std::string> leftovers;
-    for (int stopAt = 0; stopAt <= steps; ++stopAt) {
-        const int signal = stopAt % 3 == 0 ? SIGKILL : stopAt % 3 == 1 ? SIGTERM : SIGINT;
-        ASSERT_EQ(runChild(stopAt, signal), stopAt < steps ? -signal : steps);
-        // A kill between naming the finished file and the rename leaves a complete copy of the
-        // result beside the untouched page, once; the next run's first pass removes it.
-        auto all = contents(dir.path());
-        if (const auto first = all.begin(); first->first.rfind(kTempPrefix, 0) == 0) {
-            ASSERT_TRUE(first->second == squeezed && leftovers.insert(first->first).second)
-                << first->first << " at step " << stopAt;
-            all.erase(first);
+    for (const bool grouped : {false, true}) {
+        const int steps = runChild(-1, SIGKILL, grouped);
+        ASSERT_GT(steps, 30);
+        std::set<std::string> leftovers;
+        for (int stopAt = 0; stopAt <= steps; ++stopAt) {
+            const int signal = stopAt % 3 == 0 ? SIGKILL : stopAt % 3 == 1 ? SIGTERM : SIGINT;
+            // A group may sync its folder once for several pages: fewer steps, never more.
+            const int status = runChild(stopAt, signal, grouped);
+            ASSERT_TRUE(status == -signal || (status >= 0 && status <= steps && stopAt >= status))
+                << status << " at step " << stopAt;
+            // A kill between naming the finished file and the rename leaves a complete copy of
+            // the result beside the untouched page, once; the next run's passes remove it.
+            auto all = contents(dir.path());
+            while (all.begin()->first.rfind(kTempPrefix, 0) == 0) {
+                ASSERT_TRUE(all.begin()->second == squeezed &&
+                            leftovers.insert(all.begin()->first).second)
+                    << all.begin()->first << " at step " << stopAt;
+                all.erase(all.begin());
+            }
+            // a, b, b2 and c: one after the other, done pages, then at most the one in hand,
+            // then untouched ones; at once, each whole. The other name of b keeps the original.
+            std::string states;
+            for (const auto& [name, text] : all)
+                states += text == squeezed ? 'S' : text == content ? 'o' : '?';
+            const bool whole =
+                grouped ? states.find('?') == std::string::npos && states.size() == 4 &&
+                              states[2] == 'o'
+                        : std::string(" oooo Sooo SSoo SSoS ").find(" " + states + " ") !=
+                              std::string::npos;
+            ASSERT_TRUE(whole) << states << " at step " << stopAt << (grouped ? " at once" : "");
         }
-        // a, b, b2 and c: done pages, then at most the one in hand, then untouched ones; the
-        // other name of b keeps the original.
-        std::string states;
-        for (const auto& [name, text] : all)
-            states += text == squeezed ? 'S' : text == content ? 'o' : '?';
-        ASSERT_NE(std::string(" oooo Sooo SSoo SSoS ").find(" " + states + " "), std::string::npos)
-            << states << " at step " << stopAt;
     }
 }
 

@@ -361,11 +361,12 @@ TEST_F(WindowTest, DroppedPagesAndFoldersJoinTheListLikeAddedFiles) {
     EXPECT_EQ(window.fileList().count(), 6);
 }
 
-TEST_F(WindowTest, AClickMeanwhileStartsNothingAndACloseEndsTheBatchAfterTheFileInHand) {
+TEST_F(WindowTest, AClickMeanwhileStartsNothingAndACloseEndsTheBatchWithEveryPageWhole) {
     // When the close comes: at the batch's first turn for events (-1), with the figures of the
-    // first row or of the last, or never (0). Once asked to close, the batch says nothing more.
+    // first row or of the last, or never (0). Once asked to close, the batch says nothing more
+    // and starts no further page; pages already under way end whole. "?" is either.
     const std::pair<int, std::string> cases[] = {{-1, "a  a|b  b|0 closed"},
-                                                 {1, "a a\r\n|b  b|0 closed"},
+                                                 {1, "a a\r\n|?|0 closed"},
                                                  {2, "a a\r\n|b b\r\n|0 closed"},
                                                  {0, "a a\r\n|b b\r\n|1 open"}};
     for (const auto& [closeIn, expected] : cases) {
@@ -382,9 +383,13 @@ TEST_F(WindowTest, AClickMeanwhileStartsNothingAndACloseEndsTheBatchAfterTheFile
         messages.clear();
         form.show();
         QTest::mouseClick(start, Qt::LeftButton);
-        EXPECT_EQ(readFile(dir.file("a.html")) + "|" + readFile(dir.file("b.html")) + "|" +
-                      std::to_string(messages.size()) + (form.isVisible() ? " open" : " closed"),
-                  expected);
+        const std::string b = readFile(dir.file("b.html"));
+        EXPECT_EQ(
+            readFile(dir.file("a.html")) + "|" +
+                (expected.find('?') != std::string::npos && (b == "b  b" || b == "b b\r\n") ? "?"
+                                                                                            : b) +
+                "|" + std::to_string(messages.size()) + (form.isVisible() ? " open" : " closed"),
+            expected);
     }
 }
 
