@@ -30,9 +30,9 @@ echo "-- contents of $deb"
 dpkg-deb -c "$deb" | awk '{print $1, $6}' >"$work/contents"
 for entry in \
     "-rwxr-xr-x ./usr/bin/vellork" "-rwxr-xr-x ./usr/bin/vellork-cli" \
-    "-rw-r--r-- ./usr/share/applications/vellork.desktop" \
-    "-rw-r--r-- ./usr/share/icons/hicolor/16x16/apps/vellork.png" \
-    "-rw-r--r-- ./usr/share/icons/hicolor/32x32/apps/vellork.png" \
+    "-rw-r--r-- ./usr/share/applications/io.github.vellork.desktop" \
+    "-rw-r--r-- ./usr/share/icons/hicolor/16x16/apps/io.github.vellork.png" \
+    "-rw-r--r-- ./usr/share/icons/hicolor/32x32/apps/io.github.vellork.png" \
     "-rw-r--r-- ./usr/share/metainfo/io.github.vellork.metainfo.xml" \
     "-rw-r--r-- ./usr/share/man/man1/vellork.1.gz" \
     "-rw-r--r-- ./usr/share/man/man1/vellork-cli.1.gz" \
@@ -75,7 +75,7 @@ grep -v 'running with root privileges' "$work/lintian" || true
 
 echo "-- AppStream metadata and desktop entry"
 appstreamcli validate --no-net --pedantic "$work/tree/usr/share/metainfo/io.github.vellork.metainfo.xml"
-desktop-file-validate "$work/tree/usr/share/applications/vellork.desktop"
+desktop-file-validate "$work/tree/usr/share/applications/io.github.vellork.desktop"
 
 echo "-- manual pages"
 for page in vellork vellork-cli; do
