@@ -22,17 +22,14 @@ for size in 16 24 32 48 64 128 256; do
 done
 
 ico=$dir/vellork.ico
-u16() { od -An -tu2 -j"$1" -N2 "$ico" | tr -d ' '; }
-u32() { od -An -tu4 -j"$1" -N4 "$ico" | tr -d ' '; }
-[ "$(u16 2)" = 1 ] && [ "$(u16 4)" = 4 ] || fail "vellork.ico does not hold four icon images"
-# Width, height, bits per pixel and byte count of each image, as its directory entry gives them.
-entries=
-for i in 0 1 2 3; do
-    at=$((6 + 16 * i))
-    entries="$entries $(od -An -tu1 -j$at -N1 "$ico" | tr -d ' ')x$(od -An -tu1 -j$((at + 1)) -N1 "$ico" | tr -d ' '):$(u16 $((at + 6))):$(u32 $((at + 8)))"
-done
-[ "$entries" = " 32x32:8:2216 16x16:8:1384 32x32:32:4264 16x16:32:1128" ] ||
-    fail "vellork.ico holds$entries, not 32x32:8:2216 16x16:8:1384 32x32:32:4264 16x16:32:1128"
+# The image count, then each image's width, height, bits per pixel and byte count.
+entries=$(od -An -v -tu1 -N70 "$ico" | awk '{for (i = 1; i <= NF; i++) b[n++] = $i} END {
+    printf "%d", b[4] + 256 * b[5]
+    for (e = 6; e < 70; e += 16)
+        printf " %dx%d:%d:%d", b[e], b[e + 1], b[e + 6] + 256 * b[e + 7], b[e + 8] + 256 * b[e + 9] + 65536 * b[e + 10]
+}')
+expected="4 32x32:8:2216 16x16:8:1384 32x32:32:4264 16x16:32:1128"
+[ "$entries" = "$expected" ] || fail "vellork.ico holds $entries, not $expected"
 icotool -x -o "$work" "$ico" 2>/dev/null
 same "$work/vellork_3_32x32x32.png" "$dir/icon-32.png" && same "$work/vellork_4_16x16x32.png" "$dir/icon-16.png" ||
     fail "vellork.ico's 32-bit images are not icon-32.png and icon-16.png; run scripts/draw-icon.sh"

@@ -9,70 +9,50 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-std::wstring wide(const char* text) {
-    return std::wstring(text, text + std::char_traits<char>::length(text));
-}
-
 TEST(VersionBlock, BothProgramsCarryTheProjectsVersionInEnglish) {
     unsigned major = 0, minor = 0, patch = 0;
     ASSERT_EQ(std::sscanf(VELLORK_VERSION, "%u.%u.%u", &major, &minor, &patch), 3);
     wchar_t text[32];
     std::swprintf(text, 32, patch ? L"%u.%02u.%u" : L"%u.%02u", major, minor, patch);
-    const struct {
-        std::wstring path, internalName, description;
-    } programs[] = {
-        {wide(VELLORK_GUI_FROM_TESTS), L"Vellork", L"Compress HTML Pages"},
-        {wide(VELLORK_CLI_FROM_TESTS), L"vellork-cli",
-         L"Compress HTML Pages from the command line"},
-    };
-    for (const auto& program : programs) {
-        SCOPED_TRACE(program.internalName);
-        const HMODULE image =
-            ::LoadLibraryExW(program.path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-        ASSERT_TRUE(image);
-        EXPECT_TRUE(::FindResourceExW(image, RT_VERSION, MAKEINTRESOURCEW(1), 0x0409));
-        ::FreeLibrary(image);
-
+    const std::wstring programs[][3] = {
+        // path, internal name, description
+        {L"" VELLORK_GUI_FROM_TESTS, L"Vellork", L"Compress HTML Pages"},
+        {L"" VELLORK_CLI_FROM_TESTS, L"vellork-cli", L"Compress HTML Pages from the command line"}};
+    for (const auto& [path, name, description] : programs) {
+        SCOPED_TRACE(name);
+        const HMODULE image = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        EXPECT_TRUE(image && ::FindResourceExW(image, RT_VERSION, MAKEINTRESOURCEW(1), 0x0409));
+        if (image) ::FreeLibrary(image);
         DWORD unused = 0;
-        std::vector<char> block(::GetFileVersionInfoSizeW(program.path.c_str(), &unused));
-        ASSERT_TRUE(!block.empty() && ::GetFileVersionInfoW(program.path.c_str(), 0,
-                                                            DWORD(block.size()), block.data()));
-        auto value = [&](const std::wstring& key, UINT* length = nullptr) {
+        std::vector<char> block(::GetFileVersionInfoSizeW(path.c_str(), &unused));
+        ASSERT_TRUE(!block.empty() &&
+                    ::GetFileVersionInfoW(path.c_str(), 0, DWORD(block.size()), block.data()));
+        auto value = [&](const std::wstring& key) {
             void* at = nullptr;
             UINT size = 0;
-            const bool found = ::VerQueryValueW(block.data(), key.c_str(), &at, &size);
-            if (length) *length = size;
-            return found ? at : nullptr;
+            return ::VerQueryValueW(block.data(), key.c_str(), &at, &size) ? at : nullptr;
         };
         const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value(L"\\"));
-        ASSERT_TRUE(fixed);
+        const auto* translation = static_cast<const WORD*>(value(L"\\VarFileInfo\\Translation"));
+        ASSERT_TRUE(fixed && translation);
         const DWORD high = MAKELONG(minor, major), low = MAKELONG(0, patch);
-        EXPECT_TRUE(fixed->dwFileVersionMS == high && fixed->dwFileVersionLS == low &&
-                    fixed->dwProductVersionMS == high && fixed->dwProductVersionLS == low);
-        EXPECT_TRUE(fixed->dwFileFlags == 0 && fixed->dwFileOS == VOS__WINDOWS32 &&
-                    fixed->dwFileType == VFT_APP && fixed->dwFileSubtype == 0);
-        UINT length = 0;
-        const auto* translation =
-            static_cast<const WORD*>(value(L"\\VarFileInfo\\Translation", &length));
-        ASSERT_TRUE(translation && length == 4);
-        EXPECT_TRUE(translation[0] == 0x0409 && translation[1] == 1200);
-        const std::pair<std::wstring, std::wstring> strings[] = {
-            {L"CompanyName", L"MORVANTE"},
-            {L"FileDescription", program.description},
-            {L"FileVersion", text},
-            {L"InternalName", program.internalName},
-            {L"OriginalFilename", program.internalName + L".exe"},
-            {L"ProductName", L"MORVANTE Vellork"},
-            {L"ProductVersion", text},
-        };
-        for (const auto& [key, expected] : strings) {
-            const auto* got =
-                static_cast<const wchar_t*>(value(L"\\StringFileInfo\\040904B0\\" + key));
+        EXPECT_EQ(std::vector<DWORD>({fixed->dwFileVersionMS, fixed->dwFileVersionLS,
+                                      fixed->dwProductVersionMS, fixed->dwProductVersionLS,
+                                      fixed->dwFileFlags, fixed->dwFileOS, fixed->dwFileType,
+                                      fixed->dwFileSubtype, translation[0], translation[1]}),
+                  std::vector<DWORD>(
+                      {high, low, high, low, 0, VOS__WINDOWS32, VFT_APP, 0, 0x0409, 1200}));
+        const std::wstring filename = name + L".exe";
+        for (const auto& [key, expected] : {std::pair{L"CompanyName", L"MORVANTE"},
+                                            {L"FileDescription", description.c_str()},
+                                            {L"FileVersion", text},
+                                            {L"InternalName", name.c_str()},
+                                            {L"OriginalFilename", filename.c_str()},
+                                            {L"ProductName", L"MORVANTE Vellork"},
+                                            {L"ProductVersion", text}}) {
+            const auto* got = static_cast<const wchar_t*>(
+                value(std::wstring(L"\\StringFileInfo\\040904B0\\") + key));
             EXPECT_EQ(std::wstring(got ? got : L"(none)"), expected) << key;
         }
     }
 }
-
-}  // namespace
