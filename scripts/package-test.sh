@@ -86,7 +86,7 @@ done
 for exe in Vellork.exe vellork-cli.exe; do
     file "$work/zip/$folder/$exe" | grep -q 'PE32+ executable' || fail "$exe is not a 64-bit Windows program"
     x86_64-w64-mingw32-objdump -p "$work/zip/$folder/$exe" | sed -n 's/^\tDLL Name: //p' |
-        grep -viE '^(kernel32|user32|gdi32|comctl32|comdlg32|shell32|ole32|advapi32|msvcrt)\.dll$' &&
+        grep -viE '^(api-ms-win-.*|advapi32|bcrypt|comctl32|comdlg32|gdi32|kernel32|msvcrt|ntdll|ole32|oleaut32|shell32|shlwapi|user32|uxtheme|version)\.dll$' &&
         fail "$exe needs a library Windows does not have, and its notices do not cover"
 done
 
