@@ -1,11 +1,11 @@
 // Vellork: the window program. It reads no command line of its own.
 
 #include "form1.h"
+#include "program_icon.h"
 #include "startup.h"
 #include "toolkit.h"
 
 #include <QApplication>
-#include <QIcon>
 
 #include <cstdio>
 #include <cstdlib>
@@ -43,11 +43,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(vellork::programTitle());
     QApplication::setApplicationVersion(QStringLiteral(VELLORK_VERSION));
-    QIcon icon;
-    icon.addFile(QStringLiteral(":/vellork/icon16.png"), QSize(16, 16));
-    icon.addFile(QStringLiteral(":/vellork/icon32.png"), QSize(32, 32));
-    QApplication::setWindowIcon(icon);
-    QApplication::setDesktopFileName(QStringLiteral("vellork"));
+    QApplication::setWindowIcon(vellork::programIcon());
+    QApplication::setDesktopFileName(QStringLiteral("io.github.vellork"));
 
     vellork::QtDialogs dialogs;
     vellork::QtShell shell;

@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
-# Draws the program's pictures (banner, row picture, application icon) with ImageMagick.
-# The results are kept in ui/pictures/ (the window's) and app/pictures/ (the program's icon);
-# run this only to change them.
+# Draws the window's pictures (banner, row picture) with ImageMagick. The results are kept in
+# ui/pictures/; run this only to change them. The program's icon is scripts/draw-icon.sh's.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-ui=ui/pictures app=app/pictures
+ui=ui/pictures
 font=DejaVu-Sans-Bold
 orange='#f0781e'
 
@@ -63,20 +62,3 @@ page() {  # size scale output
 page 16 1 $ui/page16.png
 page 24 1.5 $ui/page24.png
 page 32 2 $ui/page32.png
-
-# Application icon at 32 and 16: an orange tile with a white V over a squeezed page.
-icon() {  # size output
-    local s=$1 r=$(($1/6))
-    convert -size "${s}x${s}" xc:none \
-        -fill "$orange" -stroke '#b8520c' -strokewidth 1 -draw "roundrectangle 0,0 $((s-1)),$((s-1)) $r,$r" \
-        -stroke none -fill white -font "$font" -pointsize $((s*3/4)) -gravity center -annotate +0+1 'V' \
-        "$2"
-}
-icon 32 $app/icon32.png
-icon 16 $app/icon16.png
-# The Windows icon group: 32 and 16 pixels in 256 colours, then in 32-bit colour with alpha.
-palette() { convert "$1" -background white -alpha remove -colors 256 -type Palette "$2"; }
-palette $app/icon32.png /tmp/vellork-icon32-8.bmp
-palette $app/icon16.png /tmp/vellork-icon16-8.bmp
-convert /tmp/vellork-icon32-8.bmp /tmp/vellork-icon16-8.bmp $app/icon32.png $app/icon16.png $app/vellork.ico
-rm -f /tmp/vellork-icon32-8.bmp /tmp/vellork-icon16-8.bmp

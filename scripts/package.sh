@@ -1,93 +1,88 @@
 #!/usr/bin/env bash
-# Builds what people install: dist/vellork_<version>_<arch>.deb from a fresh release build of
-# this tree, and dist/vellork-<version>-windows.zip when a Windows build holding Vellork.exe
-# and vellork-cli.exe is at hand (build-win/, or $VELLORK_WIN_BUILD_DIR).
-# Prints the path of each package it made.
+# Makes what people install, from this source tree, into dist/:
+#   vellork_<version>_<arch>.deb and vellork-dbgsym_<version>_<arch>.deb, built the Debian way
+#     (dpkg-buildpackage over debian/, in a copy of the tree under build-pkg/deb/, where the
+#     source package vellork_<version>.dsc is left too), and
+#   vellork-<version>-windows.zip: Vellork.exe and vellork-cli.exe, cross-built here with
+#     MinGW-w64 (the programs only, under build-pkg/win/), with their notes, the licence and
+#     the notices of the runtime code linked into them.
+# Installs what it needs first (scripts/setup.sh). Prints the path of each file it made; stops
+# with the reason when it cannot make one of them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-version=$(sed -n 's/^project(Vellork VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt)
-build_dir=$(realpath -m "${VELLORK_PKG_BUILD_DIR:-build-pkg}")
+root=$PWD
+build=$(realpath -m "${VELLORK_PKG_BUILD_DIR:-build-pkg}")
 dist=$(realpath -m "${VELLORK_DIST_DIR:-dist}")
-win_build=${VELLORK_WIN_BUILD_DIR:-build-win}
-maintainer_changelog=packaging/debian/changelog
-
-[ -n "$version" ] || { echo "package.sh: no project VERSION in CMakeLists.txt" >&2; exit 1; }
-# The package's changelog must say what this version is; a forgotten entry would ship the
-# previous version's notes under the new number.
-logged=$(dpkg-parsechangelog -l "$maintainer_changelog" -S Version)
-if [ "$logged" != "$version" ]; then
-    echo "package.sh: $maintainer_changelog names version $logged, CMakeLists.txt $version;" \
-        "add an entry for $version (dch -v $version)" >&2
+jobs=${VELLORK_JOBS:-$(nproc)}
+fail() {
+    echo "package.sh: $*" >&2
     exit 1
-fi
-# Every file in the package carries the changelog's time, so the same tree gives the same tree.
-SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l "$maintainer_changelog" -S Timestamp)
-export SOURCE_DATE_EPOCH
+}
+# A failed step's command and the end of its log, then the reason.
+run_logged() {  # log what command...
+    local log=$1 what=$2
+    shift 2
+    if ! "$@" >"$log" 2>&1; then
+        tail -n 40 "$log" >&2
+        fail "$what failed (the whole log is $log)"
+    fi
+}
 
-# Debian's hardening flags (stack protector, fortified functions, read-only relocations,
-# immediate binding) on top of the release build. The programs find Qt where the system keeps
-# it, so they carry no search path of their own.
-export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-    -DVELLORK_BUILD_TESTS=OFF -DVELLORK_BUILD_BENCH=OFF -DVELLORK_BUILD_UI=ON \
-    -DCMAKE_SKIP_INSTALL_RPATH=ON \
-    -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
-    -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
-cmake --build "$build_dir" --parallel "$(nproc)"
+scripts/setup.sh >&2
+version=$(sed -n 's/^project(Vellork VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt)
+[ -n "$version" ] || fail "CMakeLists.txt names no project VERSION"
+command -v git >/dev/null && git rev-parse --is-inside-work-tree >/dev/null 2>&1 ||
+    fail "this is not a git checkout; the package is made from the files git knows"
+mkdir -p "$build" "$dist"
 
-stage=$build_dir/deb
-rm -rf "$stage"
-DESTDIR=$stage cmake --install "$build_dir" >/dev/null
-strip --remove-section=.comment --remove-section=.note "$stage"/usr/bin/*
-gzip -9n "$stage"/usr/share/man/man1/*.1
-doc=$stage/usr/share/doc/vellork
-install -d "$doc"
-install -m 644 packaging/debian/copyright "$doc/copyright"
-# Vellork is packaged by its own makers (a native package), so its changelog is changelog.gz.
-gzip -9nc "$maintainer_changelog" >"$doc/changelog.gz"
-install -D -m 644 packaging/debian/lintian-overrides "$stage/usr/share/lintian/overrides/vellork"
-find "$stage" -type d -exec chmod 755 {} +
-find "$stage" -type f -exec chmod 644 {} +
-chmod 755 "$stage"/usr/bin/*
-
-# The libraries the programs link decide the dependencies, as dpkg-shlibdeps reads them.
-shlib_dir=$(mktemp -d)
-trap 'rm -rf "$shlib_dir"' EXIT
-mkdir "$shlib_dir/debian"
-install -d -m 755 "$stage/DEBIAN"
-printf 'Source: vellork\n\nPackage: vellork\nArchitecture: any\n' >"$shlib_dir/debian/control"
-depends=$(cd "$shlib_dir" && dpkg-shlibdeps -O "$stage"/usr/bin/* | sed -n 's/^shlibs:Depends=//p')
-[ -n "$depends" ] || { echo "package.sh: dpkg-shlibdeps found no dependencies" >&2; exit 1; }
-
+# The Debian packages, from a copy of the tree's files (committed or not, but none that git
+# ignores), so that the build sees neither this tree's build folders nor leaves anything in it.
+# dpkg-buildpackage takes the packages' time from debian/changelog and builds with Debian's
+# reproducible-build flags, so the same sources give the same packages in any folder.
+deb_build=$build/deb
+src=$deb_build/vellork-$version
+rm -rf "$deb_build"
+mkdir -p "$src"
+git ls-files -z --cached --others --exclude-standard |
+    while IFS= read -r -d '' file; do [ -e "$file" ] && printf '%s\0' "$file"; done |
+    tar --null -T - -cf - | tar -xf - -C "$src"
+echo "package.sh: building the Debian packages in $src" >&2
+(cd "$src" && run_logged "$deb_build/build.log" "dpkg-buildpackage (the Debian packages)" \
+    env DEB_BUILD_OPTIONS="${DEB_BUILD_OPTIONS:+$DEB_BUILD_OPTIONS }parallel=$jobs" \
+    dpkg-buildpackage -us -uc)
 arch=$(dpkg --print-architecture)
-sed -e "s/@VERSION@/$version/" -e "s/@ARCH@/$arch/" -e "s/@DEPENDS@/$depends/" \
-    -e "s/@SIZE@/$(du -sk "$stage" | cut -f1)/" packaging/debian/control.in >"$stage/DEBIAN/control"
-(cd "$stage" && find usr -type f -print0 | sort -z | xargs -0 md5sum) >"$stage/DEBIAN/md5sums"
-chmod 644 "$stage/DEBIAN/control" "$stage/DEBIAN/md5sums"
+deb_version=$(dpkg-parsechangelog -l debian/changelog -S Version)
+for package in vellork vellork-dbgsym; do
+    deb=$deb_build/${package}_${deb_version}_$arch.deb
+    [ -f "$deb" ] || fail "dpkg-buildpackage made no $(basename "$deb")"
+    cp "$deb" "$dist/"
+    echo "$dist/$(basename "$deb")"
+done
+
+# The Windows programs, freshly built for this version (never an older .exe lying about).
+win_build=$build/win
+echo "package.sh: cross-building Vellork.exe and vellork-cli.exe in $win_build" >&2
+run_logged "$build/win-configure.log" "configuring the Windows build" \
+    cmake -S . -B "$win_build" -G Ninja --toolchain "$root/cmake/mingw-w64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DVELLORK_BUILD_UI=OFF -DVELLORK_BUILD_TESTS=OFF \
+    -DVELLORK_BUILD_BENCH=OFF
+run_logged "$build/win-build.log" "building the Windows programs" \
+    cmake --build "$win_build" --target Vellork vellork-cli --parallel "$jobs"
+
+# The zip holds one folder; its texts have Windows line ends for Notepad, and every entry the
+# changelog's time in UTC and a fixed order, so the same programs give the same zip.
+SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l debian/changelog -S Timestamp)
+name=vellork-$version-windows
+stage=$build/zip
+rm -rf "$stage"
+mkdir -p "$stage/$name"
+cp "$win_build/app/Vellork.exe" "$win_build/app/vellork-cli.exe" "$stage/$name/"
+for text in packaging/windows/README-windows.txt LICENSE packaging/windows/THIRD-PARTY-NOTICES.txt; do
+    sed 's/$/\r/' "$text" >"$stage/$name/$(basename "$text")"
+done
 find "$stage" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
-
-mkdir -p "$dist"
-deb=$dist/vellork_${version}_${arch}.deb
-dpkg-deb --root-owner-group -Zxz --build "$stage" "$deb" >/dev/null
-echo "$deb"
-
-# The Windows programs are cross-built elsewhere; zip them with their notes when they exist.
-exe_gui=$(find "$win_build" -name Vellork.exe -type f -print -quit 2>/dev/null || true)
-exe_cli=$(find "$win_build" -name vellork-cli.exe -type f -print -quit 2>/dev/null || true)
-if [ -n "$exe_gui" ] && [ -n "$exe_cli" ]; then
-    zip_dir=$(mktemp -d)
-    folder=$zip_dir/vellork-$version-windows
-    mkdir "$folder"
-    cp "$exe_gui" "$exe_cli" "$folder/"
-    # Notepad still expects CR LF.
-    sed 's/$/\r/' packaging/windows/README-windows.txt >"$folder/README-windows.txt"
-    find "$folder" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
-    zip_file=$dist/vellork-$version-windows.zip
-    rm -f "$zip_file"
-    (cd "$zip_dir" && zip -q -X -D -r "$zip_file" "vellork-$version-windows")
-    rm -rf "$zip_dir"
-    echo "$zip_file"
-else
-    echo "package.sh: no Windows build in $win_build/ (Vellork.exe and vellork-cli.exe);" \
-        "the Windows zip was not made" >&2
-fi
+zip_file=$dist/$name.zip
+rm -f "$zip_file"
+(cd "$stage" && find "$name" -type f | LC_ALL=C sort | TZ=UTC zip -q -X -D "$zip_file" -@) ||
+    fail "zip could not make $zip_file"
+echo "$zip_file"

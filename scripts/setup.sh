@@ -11,6 +11,7 @@ packages=(
     libacl1-dev libattr1-dev acl attr e2fsprogs dosfstools exfat-fuse exfatprogs fuse3 xfsprogs
     libsimde-dev locales-all
     dpkg-dev lintian appstream zip x11-utils
+    debhelper appstream-compose librsvg2-bin mmdebstrap
 )
 
 missing=()

@@ -2,9 +2,9 @@
 # Sets up a fresh machine, builds, and runs the whole test suite: every test on the
 # release build, every test again under AddressSanitizer and UndefinedBehaviorSanitizer,
 # the Windows programs cross-built with MinGW-w64 and tested under Wine, the two windows
-# compared side by side under Xvfb (scripts/compare-windows.sh), the Debian package
-# and the Windows zip built, checked, installed, run and removed again
-# (scripts/package-test.sh), and a bounded fuzzing run of the squeeze
+# compared side by side under Xvfb (scripts/compare-windows.sh), the Debian packages and the
+# Windows zip built and checked, the package installed, run and removed again in a throwaway
+# Debian root (scripts/package-test.sh), and a bounded fuzzing run of the squeeze
 # (VELLORK_FUZZ_SECONDS, default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,7 +30,7 @@ else
     echo "SKIPPED: Wine cannot start a Windows program on this machine, so the Windows tests did not run"
 fi
 
-echo "== the Debian package and the Windows zip: built, checked, installed, run and removed again"
+echo "== the Debian packages and the Windows zip: built, checked, installed, run and removed again"
 scripts/package-test.sh
 
 echo "== fuzzing the squeeze"
