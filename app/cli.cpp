@@ -17,6 +17,7 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -64,6 +65,11 @@ constexpr const char* kUsage =
     "                   path as it is, unescaped (for scripts, like find -print0)\n"
     "      --any-name   also compress a file named on the command line whose name does not\n"
     "                   end in .html or .htm\n"
+    "      --backup[=SUFFIX]\n"
+    "                   keep each original under its name and SUFFIX (default .orig), on\n"
+    "                   disk before the page is replaced\n"
+    "  -o, --output=DIR put the squeezed pages in DIR instead, under their names (the tree\n"
+    "                   given with -r mirrored below it), and leave the originals as they are\n"
     "  -q, --quiet      print failures only\n"
     "  -v, --verbose    end with a line of totals: pages, bytes before and after, saved\n"
     "  -h, --help       show this help and exit\n"
@@ -85,6 +91,7 @@ enum class Talk { Quiet, Normal, Verbose };
 // What the command line asks for.
 struct Settings {
     bool recursive = false, nullEnded = false, anyName = false, check = false;
+    std::optional<std::string> backup, output;  // the backup's suffix; the output folder
     Talk talk = Talk::Normal;
     unsigned jobs = 16;
     std::vector<std::string> paths;
@@ -109,13 +116,15 @@ std::optional<unsigned> jobCount(const char* text) {
     return *text && n >= 1 ? std::optional(n) : std::nullopt;
 }
 
-enum { kAnyName = 256 };
+enum { kAnyName = 256, kBackup };
 const option kLongOptions[] = {{"recursive", no_argument, nullptr, 'r'},
                                {"check", no_argument, nullptr, 'n'},
                                {"dry-run", no_argument, nullptr, 'n'},
                                {"jobs", required_argument, nullptr, 'j'},
                                {"null", no_argument, nullptr, 'z'},
                                {"any-name", no_argument, nullptr, kAnyName},
+                               {"backup", optional_argument, nullptr, kBackup},
+                               {"output", required_argument, nullptr, 'o'},
                                {"quiet", no_argument, nullptr, 'q'},
                                {"verbose", no_argument, nullptr, 'v'},
                                {"help", no_argument, nullptr, 'h'},
@@ -148,6 +157,26 @@ std::string optionError(int code, const std::string& last) {
     return message;
 }
 
+// What is wrong with the ways of keeping the originals asked for, if anything.
+std::string keepingError(const Settings& settings) {
+    if (!settings.backup && !settings.output) return {};
+#ifdef _WIN32
+    return "--backup and --output are not available on Windows";
+#endif
+    if (settings.backup && settings.output)
+        return "--backup and --output cannot be used together: with --output the originals "
+               "stay as they are";
+    if (settings.check) return "--check writes nothing; it takes neither --backup nor --output";
+    if (settings.output && settings.output->empty()) return "--output needs a folder";
+    if (!settings.backup) return {};
+    const std::string& suffix = *settings.backup;
+    if (suffix.empty() || suffix.find('/') != std::string::npos)
+        return "--backup takes a suffix for the original's name, such as .orig";
+    if (vellork::cli::isPageName("page.html" + suffix))
+        return "a backup ending in .html or .htm would be taken for a page by a later run";
+    return {};
+}
+
 // Reads the command line the way getopt_long does (bundled short options, --jobs=4,
 // unambiguous abbreviations) and keeps the paths in their order. An exit status instead when
 // the command line ends the program (help, version, a usage error).
@@ -163,8 +192,8 @@ std::variant<Settings, int> parse(std::vector<std::string> args) {
     opterr = 0;
     // The leading '-' hands over every path in place, so a lone "-" is seen before "--" only;
     // the ':' tells a missing argument apart.
-    for (int code; (code = ::getopt_long(int(args.size()), argv.data(), "-:rnj:zqvhV", kLongOptions,
-                                         nullptr)) != -1;) {
+    for (int code; (code = ::getopt_long(int(args.size()), argv.data(), "-:rnj:o:zqvhV",
+                                         kLongOptions, nullptr)) != -1;) {
         switch (code) {
             case 1:
                 if (std::strcmp(optarg, "-") == 0)
@@ -184,6 +213,12 @@ std::variant<Settings, int> parse(std::vector<std::string> args) {
                 break;
             case kAnyName:
                 settings.anyName = true;
+                break;
+            case kBackup:
+                settings.backup = optarg ? optarg : ".orig";
+                break;
+            case 'o':
+                settings.output = optarg;
                 break;
             case 'q':
                 settings.talk = Talk::Quiet;
@@ -207,6 +242,7 @@ std::variant<Settings, int> parse(std::vector<std::string> args) {
     }
     settings.paths.insert(settings.paths.end(), argv.begin() + optind, argv.end() - 1);
     if (settings.paths.empty()) return usageError("no file given");
+    if (const std::string wrong = keepingError(settings); !wrong.empty()) return usageError(wrong);
     return settings;
 }
 
@@ -281,7 +317,7 @@ void collect(const Settings& settings, std::vector<Job>& files,
         } else if (settings.recursive && !isPageName(fileNameOf(path)) && !pathExists(path)) {
             messages.push_back({path, "the folder does not exist", true});
         } else {
-            Job job{path, -1, {}, {}};
+            Job job{path, -1, {}, {}, {}};
             if (folder) job.refusal = "it is a folder, not a file; -r compresses the pages in it";
             files.push_back(std::move(job));
         }
@@ -389,9 +425,30 @@ struct Outcome {
     std::optional<vellork::PageRisks> risks;
 };
 
-Outcome runOne(const Job& job, const Settings& settings, vellork::PassOptions options) {
+Outcome runOne(const Job& job, const Settings& settings, int output, vellork::PassOptions options) {
     options.pageNamesOnly = !settings.anyName;
     options.dryRun = settings.check;
+    options.backupSuffix = settings.backup.value_or("");
+    // The page's folder below the output folder, made for it, held while it is written.
+    struct Held {
+        int fd = -1;
+        ~Held() {
+            if (fd >= 0) vellork::cli::closeFolder(fd);
+        }
+    } folder;
+    if (output >= 0 && job.refusal.empty()) {
+        const auto slash = job.output.find_last_of('/');
+        folder.fd = vellork::cli::outputFolderBelow(
+            output, slash == std::string::npos ? "" : job.output.substr(0, slash));
+        if (folder.fd < 0) {
+            Outcome refused;
+            refused.pass.error = "its folder in the output folder cannot be made or opened: " +
+                                 vellork::cli::lowercase(std::strerror(errno));
+            return refused;
+        }
+        options.outputFolder = folder.fd;
+        options.outputName = job.output.substr(slash == std::string::npos ? 0 : slash + 1);
+    }
     Outcome outcome;
     vellork::RiskScanner scanner;
     if (settings.check)
@@ -402,19 +459,36 @@ Outcome runOne(const Job& job, const Settings& settings, vellork::PassOptions op
 }
 
 // Runs the files on `jobs` threads and hands each outcome to `report` in file order.
-void compressAll(const std::vector<Job>& files, unsigned jobs, const Settings& settings,
+void compressAll(const std::vector<Job>& files, unsigned jobs, const Settings& settings, int output,
                  const std::function<void(std::size_t, const Outcome&)>& report) {
     std::vector<Outcome> outcomes(files.size());
     vellork::PassPool pool(
         files.size(), jobs,
         [&](std::size_t i, const vellork::PassOptions& options) {
-            outcomes[i] = runOne(files[i], settings, options);
+            outcomes[i] = runOne(files[i], settings, output, options);
         },
         [&](std::size_t i) { return vellork::cli::identityOf(files[i]); });
     for (std::size_t i = 0; i < files.size(); ++i) {
         pool.waitFor(i);
         report(i, outcomes[i]);
     }
+}
+
+// Opens the output folder and gives every page its place below it: a walked page the path it
+// has below its top folder, a page named itself its name. A place that two pages would share
+// is the first one's, and the later ones are refused.
+int placeInOutput(const std::string& path, std::vector<Job>& files, std::string& error) {
+    std::vector<int> tops;
+    for (const Job& job : files)
+        if (job.rootFolder >= 0) tops.push_back(job.rootFolder);
+    const int output = vellork::cli::openOutputFolder(path, tops, error);
+    std::set<std::string> taken;
+    for (Job& job : files) {
+        job.output = job.rootFolder >= 0 ? job.relative : vellork::cli::fileNameOf(job.shown);
+        if (job.refusal.empty() && !taken.insert(job.output).second)
+            job.refusal = "another page of this run goes to the same place in the output folder";
+    }
+    return output;
 }
 
 }  // namespace
@@ -431,6 +505,15 @@ int main(int argc, char** argv) {
     std::vector<Job> files;
     std::vector<WalkMessage> messages;
     collect(settings, files, messages);
+    int outputFolder = -1;
+    if (settings.output) {
+        std::string error;
+        outputFolder = placeInOutput(*settings.output, files, error);
+        if (outputFolder < 0) {
+            std::fprintf(stderr, "vellork-cli: %s\n", error.c_str());
+            return outputFolder == -2 ? kUsageError : kSomeFailed;
+        }
+    }
     Output output(settings);
     bool anyFailed = false;
     for (const WalkMessage& message : messages) {
@@ -439,29 +522,32 @@ int main(int argc, char** argv) {
     }
 
     Tally tally;
-    compressAll(
-        files, jobsWithinSystemLimit(settings.jobs), settings,
-        [&](std::size_t i, const Outcome& outcome) {
-            const std::string& shown = files[i].shown;
-            const vellork::PassResult& pass = outcome.pass;
-            if (!quiet) {
-                const std::string folder = shown.substr(0, shown.size() - fileNameOf(shown).size());
-                for (const std::string& leftover : pass.removed)
-                    output.message(folder + leftover,
-                                   "removed: a temporary file left by an interrupted earlier run");
-            }
-            if (!pass.ok) {
-                ++tally.failed;
-                output.message(shown, pass.error);
-                return;
-            }
-            ++tally.done, tally.before += pass.sizeBefore, tally.after += pass.sizeAfter;
-            if (!quiet && !pass.note.empty()) output.message(shown, "note: " + pass.note);
-            if (!quiet) output.record(shown, pass);
-            if (!outcome.risks) return;
-            tally.atRisk += outcome.risks->atRisk();
-            output.risks(shown, *outcome.risks);
-        });
+    compressAll(files, jobsWithinSystemLimit(settings.jobs, outputFolder >= 0), settings,
+                outputFolder, [&](std::size_t i, const Outcome& outcome) {
+                    const std::string& shown = files[i].shown;
+                    const vellork::PassResult& pass = outcome.pass;
+                    if (!quiet) {
+                        const std::string& written =
+                            outputFolder < 0 ? shown : *settings.output + "/" + files[i].output;
+                        const std::string folder =
+                            written.substr(0, written.size() - fileNameOf(written).size());
+                        for (const std::string& leftover : pass.removed)
+                            output.message(
+                                folder + leftover,
+                                "removed: a temporary file left by an interrupted earlier run");
+                    }
+                    if (!pass.ok) {
+                        ++tally.failed;
+                        output.message(shown, pass.error);
+                        return;
+                    }
+                    ++tally.done, tally.before += pass.sizeBefore, tally.after += pass.sizeAfter;
+                    if (!quiet && !pass.note.empty()) output.message(shown, "note: " + pass.note);
+                    if (!quiet) output.record(shown, pass);
+                    if (!outcome.risks) return;
+                    tally.atRisk += outcome.risks->atRisk();
+                    output.risks(shown, *outcome.risks);
+                });
     if (settings.check ? !quiet : settings.talk == Talk::Verbose) output.totals(tally);
     if (anyFailed || tally.failed) return output.finish(kSomeFailed);
     return output.finish(tally.atRisk ? kSomeAtRisk : kAllDone);

@@ -66,7 +66,7 @@ void walk(int at, const std::string& shown, const std::string& relative, int roo
             else
                 walk(sub, path, below, root, jobs, messages);
         } else if (type == DT_REG && isPageName(name)) {
-            jobs.push_back({path, root, below, {}});
+            jobs.push_back({path, root, below, {}, {}});
         }
     }
     ::closedir(folder);
@@ -132,13 +132,86 @@ PassResult runJob(const Job& job, const PassOptions& options) {
                               : compressFileBelow(job.rootFolder, job.relative, options);
 }
 
+// The output folder must not lie inside a tree being read, not even before it is made: its
+// deepest part that exists is looked at first, and only then is the rest made.
+int openOutputFolder(const std::string& path, const std::vector<int>& tops, std::string& error) {
+    std::string existing = path;
+    int folder;
+    while ((folder = ::open(existing.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0 &&
+           errno == ENOENT && existing != "." && existing != "/") {
+        const auto slash = existing.find_last_of('/');
+        existing = slash == std::string::npos ? "." : slash == 0 ? "/" : existing.substr(0, slash);
+    }
+    for (const int top : tops)
+        if (folder >= 0 && liesInside(folder, top)) {
+            ::close(folder);
+            error = "the output folder " + path + " lies inside a folder being read";
+            return -2;
+        }
+    if (folder >= 0) ::close(folder);
+    for (std::size_t at = existing.size(); at != std::string::npos && at < path.size();) {
+        at = path.find('/', at + 1);
+        if (::mkdir(path.substr(0, at).c_str(), 0777) != 0 && errno != EEXIST) break;
+    }
+    folder = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        error = "the output folder " + path +
+                " cannot be made or opened: " + lowercase(std::strerror(errno));
+    return folder;
+}
+
+// Up from `folder` to the root, one parent at a time.
+bool liesInside(int folder, int top) {
+    struct stat here {
+    }, parent{}, goal{};
+    if (::fstat(top, &goal) != 0 || ::fstat(folder, &here) != 0) return false;
+    int at = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
+    for (bool inside = false; at >= 0;) {
+        inside = here.st_dev == goal.st_dev && here.st_ino == goal.st_ino;
+        const int up = ::openat(at, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(at);
+        if (inside || up < 0 || ::fstat(up, &parent) != 0 ||
+            (parent.st_dev == here.st_dev && parent.st_ino == here.st_ino)) {
+            if (up >= 0) ::close(up);
+            return inside;
+        }
+        here = parent;
+        at = up;
+    }
+    return false;
+}
+
+int outputFolderBelow(int output, const std::string& relative) {
+    int at = ::fcntl(output, F_DUPFD_CLOEXEC, 0);
+    for (std::size_t start = 0, end; at >= 0 && start < relative.size(); start = end + 1) {
+        end = std::min(relative.find('/', start), relative.size());
+        const std::string part = relative.substr(start, end - start);
+        if (::mkdirat(at, part.c_str(), 0777) != 0 && errno != EEXIST) {
+            ::close(at);
+            return -1;
+        }
+        const int next =
+            ::openat(at, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int error = errno;
+        ::close(at);
+        errno = error;
+        at = next;
+    }
+    return at;
+}
+
+void closeFolder(int folder) {
+    ::close(folder);
+}
+
 // How many passes may run at once without running out of file descriptors. A pass holds at
 // most four at a time: its folder, the page, and, while it sweeps the folder for leftovers of
 // an interrupted run, the folder's listing and the leftover it looks at (the temporary file
-// comes after the sweep). What is open already (the standard streams, the walks' top
-// folders) takes its share of the limit first.
-unsigned jobsWithinSystemLimit(unsigned wanted) {
-    constexpr rlim_t kPerPass = 4, kFewEnoughToCount = 1 << 16;
+// comes after the sweep); one more when it writes to an output folder. What is open already
+// (the standard streams, the walks' top folders) takes its share of the limit first.
+unsigned jobsWithinSystemLimit(unsigned wanted, bool writingElsewhere) {
+    constexpr rlim_t kFewEnoughToCount = 1 << 16;
+    const rlim_t kPerPass = writingElsewhere ? 5 : 4;
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1;
     if (limit.rlim_cur < limit.rlim_max) {

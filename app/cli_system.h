@@ -21,6 +21,7 @@ struct Job {
                            // folders held); -1 when named itself
     std::string relative;  // its path below that folder
     std::string refusal;   // set when it is refused before any pass
+    std::string output;    // with --output: its path below the output folder
 };
 
 struct WalkMessage {
@@ -52,8 +53,19 @@ void walkFolder(const std::string& folder, std::vector<Job>& jobs,
                 std::vector<WalkMessage>& messages);
 PassResult runJob(const Job& job, const PassOptions& options);
 
-// How many passes may run at once within the system's limits on open files.
-unsigned jobsWithinSystemLimit(unsigned wanted);
+// The folder squeezed pages go to with --output, made where missing, opened once for the run:
+// -1 with the reason when it cannot be, -2 when it would lie inside one of the walks' top
+// folders `tops`. Whether the open folder `folder` lies inside `top`.
+int openOutputFolder(const std::string& path, const std::vector<int>& tops, std::string& error);
+bool liesInside(int folder, int top);
+// The folder `relative` below the output folder, made where missing, reached without following
+// any link; -1 with errno set when it cannot be.
+int outputFolderBelow(int output, const std::string& relative);
+void closeFolder(int folder);
+
+// How many passes may run at once within the system's limits on open files; `writingElsewhere`
+// when each holds an output folder too.
+unsigned jobsWithinSystemLimit(unsigned wanted, bool writingElsewhere);
 // The same for every name of one file (hard links, links, a name given twice).
 std::optional<FileIdentity> identityOf(const Job& job);
 

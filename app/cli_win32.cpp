@@ -69,7 +69,7 @@ void walk(HANDLE at, const std::string& shown, const std::string& relative, int 
             else
                 walk(folder.get(), path, below, root, jobs, messages);
         } else if (isPageName(entry.name)) {
-            jobs.push_back({path, root, below, {}});
+            jobs.push_back({path, root, below, {}, {}});
         }
     }
 }
@@ -151,8 +151,21 @@ PassResult runJob(const Job& job, const PassOptions& options) {
     return compressFileBelow(walkRoots()[job.rootFolder].get(), job.relative, options);
 }
 
+// --backup and --output are refused on Windows before any of these is asked.
+int openOutputFolder(const std::string&, const std::vector<int>&, std::string& error) {
+    error = "--output is not available on Windows";
+    return -1;
+}
+bool liesInside(int, int) {
+    return false;
+}
+int outputFolderBelow(int, const std::string&) {
+    return -1;
+}
+void closeFolder(int) {}
+
 // A pass holds a handful of handles, and a process may hold millions.
-unsigned jobsWithinSystemLimit(unsigned wanted) {
+unsigned jobsWithinSystemLimit(unsigned wanted, bool) {
     return wanted;
 }
 

@@ -33,7 +33,8 @@ enum class FaultPoint {
     Sync,
     NameTemp,
     Replace,
-    SyncFolder
+    SyncFolder,
+    Backup
 };
 
 struct PassOptions {
@@ -57,6 +58,15 @@ struct PassOptions {
     // Passes running at the same time that share the sync of their folders after the rename;
     // each pass syncs its own folder when none is given.
     FolderSyncs* folderSyncs = nullptr;
+    // Keep the original under its name with this suffix (empty: no backup): a second name of
+    // the very file read where the file system allows it, else a copy with all its metadata;
+    // on disk before the page is replaced, and never over a file that has the name already.
+    std::string backupSuffix;
+    // Leave the original as it is and put the squeezed page here instead: an open folder
+    // (-1: beside the original, under its name) and the name in it. The file there is
+    // replaced as the original would be, and given the original's metadata.
+    int outputFolder = -1;
+    std::string outputName;
 };
 
 // Squeezes the file at `path` into one line and replaces it, all or nothing: the new content

@@ -235,8 +235,9 @@ TEST(Cli, ClosedStreamsAndTheFileSizeLimitLoseNothing) {
     shell("cd '" + dir.path() +
           "' || exit; QT_QPA_PLATFORM=offscreen " VELLORK_WINDOW
           " <&- >&- 2>&- "
-          "& w=$!; for i in $(seq 100); do [ \"$(readlink /proc/$w/exe)\" = \"$(readlink -f "
-          VELLORK_WINDOW ")\" ] && [ $(ls /proc/$w/fd | wc -l) -gt 3 ] && break; sleep 0.1; "
+          "& w=$!; for i in $(seq 100); do [ \"$(readlink /proc/$w/exe)\" = \"$(readlink "
+          "-f " VELLORK_WINDOW
+          ")\" ] && [ $(ls /proc/$w/fd | wc -l) -gt 3 ] && break; sleep 0.1; "
           "done; { readlink /proc/$w/fd/[012]; echo $((0x$(awk '/SigIgn/ {print $2}' "
           "/proc/$w/status) >> 24 & 1)); } >seen; kill $w");
     EXPECT_EQ(readFile(dir.file("seen")), "/dev/null\n/dev/null\n/dev/null\n1\n");
@@ -301,6 +302,39 @@ TEST(Cli, CheckTellsWhatWouldChangeAndChangesNothing) {
               std::tuple(0, report, "site/.vellork-0123456789.tmp" + kRemoved));
 }
 
+TEST(Cli, KeepsTheOriginalsUnderABackupNameOrLeavesThemForAnOutputFolder) {
+    TempDir dir;
+    for (const char* name : {"site/a.html", "site/sub/b.htm", "c.html", "other/a.html"}) {
+        std::filesystem::create_directories(std::filesystem::path(dir.file(name)).parent_path());
+        dir.write(name, "a  b");
+    }
+    ::chmod(dir.file("site/a.html").c_str(), 0640);
+    // The tree mirrored below the output folder with each page's mode, the originals as they
+    // were; a second page for one place, or the page itself as its own place, refused.
+    const std::string kept = "a  b", squeezed = "a b\r\n";
+    for (int run = 0; run < 2; ++run)
+        EXPECT_EQ(runCli(dir, {"-rj1", "-o", "out/new", "site", "c.html"}).status, 0);
+    EXPECT_EQ(
+        std::tuple(readFile(dir.file("out/new/a.html")), readFile(dir.file("out/new/sub/b.htm")),
+                   readFile(dir.file("out/new/c.html")), readFile(dir.file("site/a.html")),
+                   unsigned(std::filesystem::status(dir.file("out/new/a.html")).permissions())),
+        std::tuple(squeezed, squeezed, squeezed, kept, 0640u));
+    EXPECT_EQ(runCli(dir, {"-o", "out", "site/a.html", "other/a.html", "c.html", "-o", "."}).err,
+              "other/a.html\tanother page of this run goes to the same place in the output folder\n"
+              "c.html\tits place in the output folder is the page itself\n");
+    // A backup: the very file read, under a second name, and never over one there already.
+    EXPECT_EQ(runCli(dir, {"--backup", "c.html"}).status, 0);
+    EXPECT_EQ(std::tuple(readFile(dir.file("c.html")), readFile(dir.file("c.html.orig")),
+                         runCli(dir, {"--backup", "c.html"}).err),
+              std::tuple(squeezed, kept,
+                         std::string("c.html\tits backup c.html.orig already "
+                                     "exists; it was left as it is\n")));
+    EXPECT_EQ(runCli(dir, {"-r", "--backup=.bak", "site"}).status, 0);
+    EXPECT_EQ(
+        std::pair(readFile(dir.file("site/sub/b.htm.bak")), readFile(dir.file("site/sub/b.htm"))),
+        std::pair(kept, squeezed));
+}
+
 TEST(Cli, ReadsItsCommandLineLikeItsNeighboursAndNamesWhatItMeets) {
     TempDir dir;
     // TAB, line feed, backslash, Latin-1; overlong forms of '/' in two, three and four bytes and
@@ -360,6 +394,15 @@ TEST(Cli, ReadsItsCommandLineLikeItsNeighboursAndNamesWhatItMeets) {
         {"", {"--rec", "--jobs", "4", "--verb", "site"}, 0, "site/s.html\t5\t0 %\t5\nsite/t.html\t5\t0 %\t5\n",
          "site/link.html\tskipped: a symbolic link inside a folder is not followed\n"
          "vellork-cli: pages: 2 compressed, 0 failed; bytes: 10 before, 10 after, 0 saved (0 %)\n"},
+        // Keeping the originals: one way at a time, never for a check, never a page name, and
+        // no output inside a tree being read (not even made there).
+        {"", {"--backup", "-o", "out", "p.html"}, 2, "",
+         "vellork-cli: --backup and --output cannot be used together"},
+        {"", {"-n", "--backup", "p.html"}, 2, "", "vellork-cli: --check writes nothing"},
+        {"", {"--backup=.HTM", "p.html"}, 2, "", "vellork-cli: a backup ending in .html or .htm"},
+        {"", {"--backup=", "p.html"}, 2, "", "vellork-cli: --backup takes a suffix"},
+        {"", {"-r", "--output=site/new/out", "site"}, 2, "",
+         "vellork-cli: the output folder site/new/out lies inside a folder being read\n"},
         // The figures are for scripts: a point whatever the locale.
         {"LC_ALL=de_DE.UTF-8", {"-v", "l.html", "v.html", "missing.html"}, 1,
          "l.html\t6\t16.67 %\t5\nv.html\t6\t16.67 %\t5\n",
@@ -373,6 +416,7 @@ TEST(Cli, ReadsItsCommandLineLikeItsNeighboursAndNamesWhatItMeets) {
             std::tuple(run.status, run.out.substr(0, out.size()), run.err.substr(0, err.size())),
             std::tuple(status, out, err));
     }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("site/new")));
     // Results that cannot be written are a failure, though the page was compressed.
     const CliRun full = runCli(dir, {"p.html"}, "", ">/dev/full 2>.err");
     EXPECT_EQ(std::pair(full.status, full.err),

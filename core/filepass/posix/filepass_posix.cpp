@@ -395,6 +395,10 @@ struct Page {
     Fd source;
     Metadata original;
     int folderFlags = 0;
+    // Where the new page goes: the page's own folder and name, or an output folder and name.
+    int targetFolder = -1;
+    std::string targetName;
+    bool inPlace() const { return targetFolder == folder; }
 };
 
 // The new page while it is made: unnamed where the file system allows it, otherwise named and
@@ -405,6 +409,7 @@ struct Temp {
     Fd fd;
     std::string name;
     bool marked = false;
+    bool placed = false;  // renamed into the target: it is the page now
     ~Temp() {
         if (!name.empty()) ::unlinkat(folder, name.c_str(), 0);
     }
@@ -483,13 +488,18 @@ std::string storedName(int folder, const std::string& name) {
 // what must be carried over. Returns a refusal, empty when the page is open.
 std::string reachPage(int folder, const std::string& name, Reach reach, const PassOptions& options,
                       Page& page) {
-    page.folder = folder;
+    page.folder = page.targetFolder = folder;
     page.folderFlags = inodeFlags(folder);
     // A walk took its names from the listing itself: they are spelt as stored.
     page.name = reach != Reach::Walked && foldsCase(folder, page.folderFlags)
                     ? storedName(folder, name)
                     : name;
     if (options.pageNamesOnly && !isPageName(page.name)) return kNotAPageName;
+    page.targetName = page.name;
+    if (options.outputFolder >= 0) {
+        page.targetFolder = options.outputFolder;
+        page.targetName = options.outputName;
+    }
     // Non-blocking, so that a FIFO cannot hold us up; only regular files go further, and for
     // those the flag changes nothing.
     page.source = Fd(::openat(folder, page.name.c_str(),
@@ -506,11 +516,40 @@ std::string reachPage(int folder, const std::string& name, Reach reach, const Pa
     return error;
 }
 
+// The rights of a page that new content would not keep: the kernel drops them whenever a
+// file's content is written, since they vouch for that content.
+std::string rightsRefusal(const Metadata& original) {
+    if (original.status.st_mode & S_ISUID)
+        return "it is set-user-ID, a right that new content would not keep";
+    if (original.status.st_mode & S_ISGID)
+        return "it is set-group-ID, a right that new content would not keep";
+    if (original.attributes.count("security.capability"))
+        return "it has file capabilities (security.capability), which new content would not keep";
+    return {};
+}
+
+// What keeps a page from being squeezed into an output folder, the original left as it is:
+// the rights new content would not keep, an owner the new file could not be given, and an
+// output that would be the page itself.
+std::string outputRefusal(const Page& page) {
+    if (std::string refusal = rightsRefusal(page.original); !refusal.empty()) return refusal;
+    static const uid_t user = ::geteuid();
+    if (user != 0 && user != page.original.status.st_uid)
+        return "it belongs to another user (user " + std::to_string(page.original.status.st_uid) +
+               "), and a new file could not be given that owner";
+    struct stat there {};
+    if (::fstatat(page.targetFolder, page.targetName.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+        there.st_ino == page.original.status.st_ino && there.st_dev == page.original.status.st_dev)
+        return "its place in the output folder is the page itself";
+    return {};
+}
+
 // Step 2: refuse what must not be touched, before anything is written. Returns the refusal,
 // empty when the page may be rewritten.
 std::string refusalOf(const Page& page) {
     const Metadata& original = page.original;
     const mode_t mode = original.status.st_mode;
+    if (!page.inPlace()) return outputRefusal(page);
     // Honour read-only files even where the system would let us write them anyway (root).
     if ((mode & 0222) == 0) return "the file is read-only";
     if (original.flags & FS_IMMUTABLE_FL) return "the file is immutable (chattr +i)";
@@ -519,12 +558,7 @@ std::string refusalOf(const Page& page) {
         return "its folder is immutable (chattr +i), so the page cannot be replaced";
     if (page.folderFlags & FS_APPEND_FL)
         return "its folder is append-only (chattr +a), so the page cannot be replaced";
-    // The kernel drops these rights whenever a file's content is written, since they vouch for
-    // that content: a new page could not keep them.
-    if (mode & S_ISUID) return "it is set-user-ID, a right that new content would not keep";
-    if (mode & S_ISGID) return "it is set-group-ID, a right that new content would not keep";
-    if (original.attributes.count("security.capability"))
-        return "it has file capabilities (security.capability), which new content would not keep";
+    if (std::string refusal = rightsRefusal(original); !refusal.empty()) return refusal;
     const int source = page.source.get();
     if (::faccessat(source, "", W_OK, AT_EACCESS | AT_EMPTY_PATH) != 0 &&
         (errno != EINVAL ||
@@ -598,7 +632,8 @@ bool provenLeftover(const char* name, int leftover, const Page& page) {
 void removeLeftovers(const Page& page, std::vector<std::string>& removed) {
     // A folder is known by its birth time too: a new folder may reuse a removed one's inode.
     struct statx status {};
-    if (::statx(page.folder, "", AT_EMPTY_PATH, STATX_INO | STATX_BTIME, &status) != 0) return;
+    const int folder = page.targetFolder;
+    if (::statx(folder, "", AT_EMPTY_PATH, STATX_INO | STATX_BTIME, &status) != 0) return;
     auto key = std::make_tuple(status.stx_dev_major, status.stx_dev_minor, status.stx_ino,
                                status.stx_btime.tv_sec, status.stx_btime.tv_nsec);
     static std::mutex mutex;
@@ -607,7 +642,7 @@ void removeLeftovers(const Page& page, std::vector<std::string>& removed) {
         std::lock_guard lock(mutex);
         if (!swept.insert(key).second) return;
     }
-    const int listing = ::openat(page.folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* entries = listing < 0 ? nullptr : ::fdopendir(listing);
     if (!entries) {
         if (listing >= 0) ::close(listing);
@@ -615,16 +650,16 @@ void removeLeftovers(const Page& page, std::vector<std::string>& removed) {
     }
     while (const dirent* entry = ::readdir(entries)) {
         if (!isTempName(entry->d_name)) continue;
-        Fd leftover(::openat(page.folder, entry->d_name,
+        Fd leftover(::openat(folder, entry->d_name,
                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         struct stat held {
         }, named{};
         if (!leftover || !provenLeftover(entry->d_name, leftover.get(), page) ||
             ::fstat(leftover.get(), &held) != 0 ||
-            ::fstatat(page.folder, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+            ::fstatat(folder, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 ||
             named.st_ino != held.st_ino || named.st_dev != held.st_dev)
             continue;
-        if (::unlinkat(page.folder, entry->d_name, 0) == 0) removed.emplace_back(entry->d_name);
+        if (::unlinkat(folder, entry->d_name, 0) == 0) removed.emplace_back(entry->d_name);
     }
     ::closedir(entries);
 }
@@ -647,9 +682,9 @@ void startLikeOriginal(int temp, const Metadata& original) {
 // bits, so that usually nothing needs changing.
 std::string makeTemp(const Page& page, Temp& temp, const PassOptions& options) {
     const mode_t mode = page.original.status.st_mode & 0777;
-    temp.folder = page.folder;
+    temp.folder = page.targetFolder;
     temp.fd = Fd(systemCall(options, FaultPoint::CreateTemp, [&] {
-        return ::openat(page.folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+        return ::openat(temp.folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
     }));
     int error = temp.fd ? 0 : errno;
     // File systems without unnamed files (FAT, exFAT, many FUSE ones) say so in these ways.
@@ -657,7 +692,7 @@ std::string makeTemp(const Page& page, Temp& temp, const PassOptions& options) {
         for (int attempt = 0; attempt < 100 && !temp.fd; ++attempt) {
             std::string candidate = kTempPrefix + randomSuffix() + kTempSuffix;
             temp.fd = Fd(systemCall(options, FaultPoint::CreateTemp, [&] {
-                return ::openat(page.folder, candidate.c_str(),
+                return ::openat(temp.folder, candidate.c_str(),
                                 O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, mode);
             }));
             error = temp.fd ? 0 : errno;
@@ -667,8 +702,10 @@ std::string makeTemp(const Page& page, Temp& temp, const PassOptions& options) {
     }
     if (!temp.fd) {
         if ((error == EACCES || error == EPERM) &&
-            ::faccessat(page.folder, ".", W_OK | X_OK, AT_EACCESS) != 0)
-            return "its folder may not be written in, so the page cannot be replaced safely";
+            ::faccessat(temp.folder, ".", W_OK | X_OK, AT_EACCESS) != 0)
+            return page.inPlace()
+                       ? "its folder may not be written in, so the page cannot be replaced safely"
+                       : "the output folder may not be written in";
         return failure("could not create a temporary file in the folder", error);
     }
     ::flock(temp.fd.get(), LOCK_EX);
@@ -761,7 +798,8 @@ std::string carryAttributes(int temp, const Attributes& want, const PassOptions&
 std::string carryFlags(int temp, const Page& page, const PassOptions& options) {
     const Metadata& original = page.original;
     const int wantFlags = original.flags & kCarriedFlags;
-    const int haveFlags = wantFlags || (page.folderFlags & kCarriedFlags) ? inodeFlags(temp) : 0;
+    const bool inherited = !page.inPlace() || (page.folderFlags & kCarriedFlags);
+    const int haveFlags = wantFlags || inherited ? inodeFlags(temp) : 0;
     if ((haveFlags & kCarriedFlags) != wantFlags) {
         int flags = (haveFlags & ~kCarriedFlags) | wantFlags;
         if (systemCall(options, FaultPoint::CopyMetadata,
@@ -861,26 +899,113 @@ std::string replace(const Page& page, Temp& temp, const PassOptions& options) {
     const bool unmark = temp.marked && !page.original.attributes.count(kTempMark);
     if (systemCall(options, FaultPoint::Replace, [&] {
             if (unmark && ::fremovexattr(temp.fd.get(), kTempMark) != 0) return -1;
-            return ::renameat(page.folder, temp.name.c_str(), page.folder, page.name.c_str());
+            return ::renameat(temp.folder, temp.name.c_str(), page.targetFolder,
+                              page.targetName.c_str());
         }) != 0)
-        return failure("could not replace the original with the compressed page", errno);
-    temp.name.clear();  // it is the page now
+        return failure(page.inPlace() ? "could not replace the original with the compressed page"
+                                      : "could not put the compressed page in the output folder",
+                       errno);
+    temp.name.clear();
+    temp.placed = true;
     return {};
 }
 
 // Step 9: put the rename on disk; once for all the pages of a group renamed in one folder.
 std::string syncFolder(const Page& page, const PassOptions& options) {
     const FolderSyncs::Sync sync = [&] {
-        return systemCall(options, FaultPoint::SyncFolder, [&] { return ::fsync(page.folder); })
+        return systemCall(options, FaultPoint::SyncFolder,
+                          [&] { return ::fsync(page.targetFolder); })
                    ? errno
                    : 0;
     };
     struct stat folder {};
-    int error = options.folderSyncs && ::fstat(page.folder, &folder) == 0
+    int error = options.folderSyncs && ::fstat(page.targetFolder, &folder) == 0
                     ? options.folderSyncs->synced({folder.st_dev, folder.st_ino}, sync)
                     : sync();
     if (error)
-        return failure("the page was replaced, but the folder could not be saved to disk", error);
+        return failure(page.inPlace()
+                           ? "the page was replaced, but the folder could not be saved to disk"
+                           : "the compressed page was written, but the output folder could not "
+                             "be saved to disk",
+                       error);
+    return {};
+}
+
+// The original kept under a second name while the page is replaced; removed again, if it is
+// still the file made, when the page was not replaced after all.
+struct Backup {
+    int folder = -1;
+    std::string name;
+    struct stat made {};  // what stands under the name, once made
+    bool keep = false;
+    ~Backup() {
+        struct stat now {};
+        if (made.st_ino && !keep &&
+            ::fstatat(folder, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+            now.st_ino == made.st_ino && now.st_dev == made.st_dev)
+            ::unlinkat(folder, name.c_str(), 0);
+    }
+};
+
+// Gives the open file `fd` the name `name` in `folder`, never over a file that has it already.
+int linkNew(int fd, int folder, const std::string& name) {
+    if (::linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
+    const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
+    return ::linkat(AT_FDCWD, procPath.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW);
+}
+
+// Where the file system keeps no second names (FAT, exFAT): a copy of the original, byte for
+// byte and with every piece of its metadata, on disk under the backup's name.
+std::string copyOriginal(const Page& page, Backup& backup, const PassOptions& options) {
+    Temp copy;
+    std::string error = makeTemp(page, copy, options);
+    const std::size_t chunk = chunkOf(options);
+    char* const in = ChunkBuffers::forChunk(chunk).in();
+    Writer writer(copy.fd.get(), options);
+    for (std::int64_t at = 0; error.empty() && at < page.original.status.st_size;) {
+        const ssize_t got = readAt(page.source.get(), in, chunk, at);
+        if (got <= 0)
+            return got < 0 ? failure("could not read the file", int(-got)) : kChangedDuringPass;
+        if (const int failed = writer.write(in, static_cast<std::size_t>(got)))
+            return failure("could not write its backup", failed);
+        at += got;
+    }
+    if (error.empty()) error = carryOverAndSync(page, copy, options);
+    if (!error.empty()) return error;
+    int placed = copy.name.empty() ? linkNew(copy.fd.get(), copy.folder, backup.name)
+                                   : ::renameat2(copy.folder, copy.name.c_str(), copy.folder,
+                                                 backup.name.c_str(), RENAME_NOREPLACE);
+    if (placed != 0 && (errno == EINVAL || errno == ENOSYS) && !copy.name.empty() &&
+        ::faccessat(copy.folder, backup.name.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) != 0)
+        placed = ::renameat(copy.folder, copy.name.c_str(), copy.folder, backup.name.c_str());
+    if (placed != 0) return failure("could not make its backup " + backup.name, errno);
+    copy.name.clear();
+    return ::fstat(copy.fd.get(), &backup.made) == 0
+               ? ""
+               : failure("its backup cannot be examined", errno);
+}
+
+// Step 3b, with a backup suffix: the original keeps a second name, on disk before anything is
+// replaced: the very file read where the file system allows it, else a copy. The new name moves
+// the original's change time, which the last check compares: it starts from here.
+std::string keepOriginal(Page& page, Backup& backup, const PassOptions& options) {
+    if (options.backupSuffix.empty()) return {};
+    backup.folder = page.folder;
+    backup.name = page.name + options.backupSuffix;
+    if (::faccessat(page.folder, backup.name.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0)
+        return "its backup " + backup.name + " already exists; it was left as it is";
+    if (systemCall(options, FaultPoint::Backup,
+                   [&] { return linkNew(page.source.get(), page.folder, backup.name); }) == 0) {
+        backup.made = page.original.status;
+    } else if (errno == EPERM || errno == EMLINK || errno == ENOTSUP || errno == EOPNOTSUPP) {
+        if (std::string error = copyOriginal(page, backup, options); !error.empty()) return error;
+    } else {
+        return failure("could not make its backup " + backup.name, errno);
+    }
+    if (systemCall(options, FaultPoint::SyncFolder, [&] { return ::fsync(page.folder); }) != 0)
+        return failure("its backup could not be saved to disk", errno);
+    if (::fstat(page.source.get(), &page.original.status) != 0)
+        return failure("the file cannot be examined", errno);
     return {};
 }
 
@@ -912,20 +1037,23 @@ PassResult passAt(int folder, const std::string& name, Reach reach, const PassOp
         result.sizeBefore = page.original.status.st_size;
     if (result.error.empty()) result.error = refusalOf(page);
     if (!result.error.empty()) return result;
+    const nlink_t links = page.original.status.st_nlink;  // before a backup adds one
     Squeezed squeezed;
     if (options.dryRun) {
         result.error = squeezeIntoTemp(page, -1, squeezed, options);
     } else {
         removeLeftovers(page, result.removed);
+        Backup backup;
         Temp temp;
-        result.error = prepare(page, temp, squeezed, options);
+        result.error = keepOriginal(page, backup, options);
+        if (result.error.empty()) result.error = prepare(page, temp, squeezed, options);
         if (result.error.empty()) result.error = commit(page, temp, squeezed, options);
+        backup.keep = temp.placed;
     }
     if (!result.error.empty()) return result;
     result.sizeAfter = squeezed.written;
     result.ok = true;
-    const nlink_t links = page.original.status.st_nlink;
-    if (links > 1 && !options.dryRun)
+    if (links > 1 && page.inPlace() && !options.dryRun)
         result.note = "the file had " + std::to_string(links - 1) +
                       " other name(s) (hard links), which keep the original content";
     return result;

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -69,6 +70,10 @@ PassResult compressBelow(const std::string& root, const std::string& relative,
     PassResult result = compressFileBelow(folder, relative, options);
     ::close(folder);
     return result;
+}
+
+unsigned perms(const std::string& path) {
+    return unsigned(std::filesystem::status(path).permissions());
 }
 
 std::string inode(const std::string& path) {
@@ -270,6 +275,9 @@ TEST(FilePass, AFailureAtAnyStepLosesNothingSaysWhyAndKeepsTheDurableOrder) {
               std::tuple(true, std::int64_t(squeezed.size()), content, content, std::string(),
                          std::vector<std::string>{"a.html"}));
 
+    // Each step fails, the first, second, ... time the pass reaches it, until it no longer
+    // does; in place, with a backup, and into an output folder. Only the last folder sync comes
+    // after the rename (or the move into the output folder): then the new page stands.
     const std::tuple<FaultPoint, int, std::string> faults[] = {
         {FaultPoint::Read, EACCES, "could not read the file: permission denied"},
         {FaultPoint::Write, ENOSPC, "could not write the compressed page: the disk is full"},
@@ -285,32 +293,69 @@ TEST(FilePass, AFailureAtAnyStepLosesNothingSaysWhyAndKeepsTheDurableOrder) {
         {FaultPoint::SyncFolder, EIO,
          "the page was replaced, but the folder could not be saved to disk: the disk reported an "
          "input/output error"},
+        {FaultPoint::Backup, EIO,
+         "could not make its backup a.html.orig: the disk reported an input/output error"},
     };
-    for (const auto& [point, error, reason] : faults) {
-        // Fail the first, second, ... time the pass reaches this step, until it no longer does.
-        for (int failAt = 0;; ++failAt) {
-            const std::string path = page();
-            int reached = 0;
-            PassOptions options;
-            options.chunkSize = 4096;
-            options.fault = [&](FaultPoint at) {
-                return at == point && reached++ == failAt ? error : 0;
-            };
-            const PassResult r = compressFile(path, options);
-            const std::string where = reason + " #" + std::to_string(failAt);
-            if (reached <= failAt) {  // not reached that often: no fault, and it was reached
-                ASSERT_TRUE(r.ok && failAt > 0) << where << ": " << r.error;
-                break;
+    std::filesystem::create_directory(dir.file("out"));
+    const int out = ::open(dir.file("out").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (const std::string way : {"in place", "backup", "output"}) {
+        for (const auto& [point, error, reason] : faults) {
+            if (point == FaultPoint::Backup && way != "backup") continue;
+            for (int failAt = 0;; ++failAt) {
+                const std::string path = page(), where = way + ": " + reason;
+                int reached = 0;
+                PassOptions options;
+                options.chunkSize = 4096;
+                options.fault = [&](FaultPoint at) {
+                    return at == point && reached++ == failAt ? error : 0;
+                };
+                options.backupSuffix = way == "backup" ? ".orig" : "";
+                options.outputFolder = way == "output" ? out : -1;
+                options.outputName = "a.html";
+                const PassResult r = compressFile(path, options);
+                if (reached <= failAt) {  // not reached that often: no fault, and it was reached
+                    ASSERT_TRUE(r.ok && failAt > 0) << where << " #" << failAt << ": " << r.error;
+                    std::filesystem::remove(way == "output" ? dir.file("out/a.html")
+                                                            : dir.file("a.html.orig"));
+                    break;
+                }
+                // With a backup, the folder is synced once for the backup and once at the end.
+                const bool placed =
+                    point == FaultPoint::SyncFolder && (way != "backup" || failAt == 1);
+                std::vector<std::string> names = {"a.html", "out"};
+                if (way == "backup" && placed) names.insert(names.begin() + 1, "a.html.orig");
+                auto state = [&](const std::string& file) {
+                    const std::string text = readFile(file);
+                    return text == content    ? 'o'
+                           : text == squeezed ? 'S'
+                           : text.empty()     ? '-'
+                                              : '?';
+                };
+                const std::string said =
+                    r.error.substr(std::min(r.error.find(':'), r.error.size()));
+                ASSERT_EQ(std::tuple(r.ok, said, state(path), perms(path), dir.names(),
+                                     state(dir.file("out/a.html"))),
+                          std::tuple(false, reason.substr(reason.find(':')),
+                                     placed && way != "output" ? 'S' : 'o', 0666u, names,
+                                     placed && way == "output" ? 'S' : '-'))
+                    << where << " #" << failAt << ": " << r.error;
+                std::filesystem::remove(dir.file("out/a.html"));
+                std::filesystem::remove(dir.file("a.html.orig"));
             }
-            // Only a failed folder sync comes after the rename: then the page is the result.
-            ASSERT_EQ(
-                std::tuple(r.ok, failAt ? reason : r.error, readFile(path),
-                           unsigned(std::filesystem::status(path).permissions()), dir.names()),
-                std::tuple(false, reason, point == FaultPoint::SyncFolder ? squeezed : content,
-                           0666u, std::vector<std::string>{"a.html"}))
-                << where;
         }
     }
+    ::close(out);
+    // Where the file system keeps no second names, the backup is a copy, metadata and all.
+    PassOptions copying;
+    copying.backupSuffix = ".orig";
+    copying.fault = [](FaultPoint at) { return at == FaultPoint::Backup ? EPERM : 0; };
+    const std::string path = page();
+    ASSERT_TRUE(compressFile(path, copying).ok);
+    char kept[2] = {};
+    EXPECT_EQ(std::tuple(readFile(path) == squeezed, readFile(path + ".orig") == content,
+                         inode(path + ".orig") != inode(path), perms(path + ".orig"),
+                         ::getxattr((path + ".orig").c_str(), "user.kept", kept, 1)),
+              std::tuple(true, true, true, 0666u, ssize_t(1)));
 }
 
 TEST(FilePass, AChangeByAnotherProgramIsCaughtUntilTheRename) {
@@ -480,7 +525,7 @@ TEST(FilePass, AnInterruptedRunLeavesEveryPageWholeOrCompressed) {
     for (const bool grouped : {false, true}) {
         const int steps = runChild(-1, SIGKILL, grouped);
         ASSERT_GT(steps, 30);
-        std::set<std::string> leftovers;
+        std::map<std::string, std::int64_t> leftovers;  // of the run before, and when made
         for (int stopAt = 0; stopAt <= steps; ++stopAt) {
             const int signal = stopAt % 3 == 0 ? SIGKILL : stopAt % 3 == 1 ? SIGTERM : SIGINT;
             // A group may sync its folder once for several pages: fewer steps, never more.
@@ -488,14 +533,23 @@ TEST(FilePass, AnInterruptedRunLeavesEveryPageWholeOrCompressed) {
             ASSERT_TRUE(status == -signal || (status >= 0 && status <= steps && stopAt >= status))
                 << status << " at step " << stopAt;
             // A kill between naming the finished file and the rename leaves a complete copy of
-            // the result beside the untouched page, once; the next run's passes remove it.
+            // the result beside the untouched page, one per pass in hand; the next run's passes
+            // remove it (a new one may take its inode, and so its name, but not its time).
             auto all = contents(dir.path());
-            while (all.begin()->first.rfind(kTempPrefix, 0) == 0) {
+            std::map<std::string, std::int64_t> left;
+            for (; all.begin()->first.rfind(kTempPrefix, 0) == 0; all.erase(all.begin())) {
+                struct stat status {};
+                ::stat(dir.file(all.begin()->first).c_str(), &status);
+                const auto made =
+                    std::int64_t{status.st_ctim.tv_sec} * 1'000'000'000 + status.st_ctim.tv_nsec;
+                const auto before = leftovers.find(all.begin()->first);
                 ASSERT_TRUE(all.begin()->second == squeezed &&
-                            leftovers.insert(all.begin()->first).second)
+                            (before == leftovers.end() || before->second != made))
                     << all.begin()->first << " at step " << stopAt;
-                all.erase(all.begin());
+                left.emplace(all.begin()->first, made);
             }
+            ASSERT_LE(left.size(), grouped ? 3u : 1u) << "at step " << stopAt;
+            leftovers = std::move(left);
             // a, b, b2 and c: one after the other, done pages, then at most the one in hand,
             // then untouched ones; at once, each whole. The other name of b keeps the original.
             std::string states;
