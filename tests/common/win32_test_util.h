@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -83,7 +84,9 @@ inline bool onLinux(std::vector<std::string> args) {
     const auto linuxName = reinterpret_cast<LinuxName>(reinterpret_cast<void*>(
         ::GetProcAddress(::GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
     if (!linuxName) return false;
-    const std::string mark = utf8(fs::temp_directory_path() / "vellork-linux-done");
+    // A mark of this call's own: test programs running at once each wait for their command.
+    const std::string mark = utf8(fs::temp_directory_path() /
+                                  ("vellork-linux-done-" + std::to_string(std::random_device{}())));
     ::DeleteFileW(wide(mark).c_str());
     char* linuxMark = linuxName(wide(mark).c_str());
     // The command line is split as Windows programs split theirs: quotes in it are escaped.
@@ -126,11 +129,11 @@ inline void removeTree(const std::string& path) {
     ::RemoveDirectoryW(longPath(path).c_str());
 }
 
-// A fresh folder per test process, removed afterwards. Wine hands out process ids again soon, so
-// one that a crashed test left behind goes first.
+// A fresh folder per test process, removed afterwards. Its name is random as well: Wine hands
+// out process ids again soon, and two test programs started at once on a new prefix can even
+// hold the same one.
 struct TempFolderTest : ::testing::Test {
     void SetUp() override {
-        removeTree(folder_);
         ASSERT_TRUE(::CreateDirectoryW(wide(folder_).c_str(), nullptr)) << folder_;
     }
     void TearDown() override { removeTree(folder_); }
@@ -139,7 +142,8 @@ struct TempFolderTest : ::testing::Test {
         return writeFile(folder_ + "\\" + name, content);
     }
     const std::string folder_ = utf8(fs::temp_directory_path() /
-                                     ("vellork-test-" + std::to_string(::GetCurrentProcessId())));
+                                     ("vellork-test-" + std::to_string(::GetCurrentProcessId()) +
+                                      "-" + std::to_string(std::random_device{}())));
 };
 
 }  // namespace vellork::testing
