@@ -22,11 +22,15 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 echo "-- lintian --pedantic"
-status=0
-lintian --pedantic --display-info --fail-on error,warning,pedantic \
-    "$deb_build/vellork_$version.dsc" "$deb" "$dbgsym" >"$work/lintian" 2>&1 || status=$?
+lintian --pedantic --display-info \
+    "$deb_build/vellork_$version.dsc" "$deb" "$dbgsym" >"$work/lintian" 2>&1 || true
 grep -v 'running with root privileges' "$work/lintian" || true
-[ "$status" -eq 0 ] || fail "lintian reports errors, warnings or pedantic tags"
+# The compiler may build a message in pieces, and a piece that ends a word early ("foll" of
+# "followed", where a constant is stored eight bytes at a time) reads as a misspelling. Whether
+# it does changes with any change to the code, so it is let through here rather than overridden.
+if grep -E '^[EWP]: ' "$work/lintian" | grep -v -E 'spelling-error-in-binary foll follow '; then
+    fail "lintian reports errors, warnings or pedantic tags"
+fi
 
 echo "-- the installed tree, the manual pages and the debug symbols"
 if dpkg-deb -c "$deb" | awk '{print $2}' | grep -v '^root/root$'; then
