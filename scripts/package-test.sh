@@ -55,7 +55,8 @@ options=$("$work/tree/usr/bin/vellork-cli" --help | grep -oE '^ +-[^ ]+(, --[a-z
     tr ',' '\n' | tr -d ' ')
 [ -n "$options" ] || fail "vellork-cli --help names no options"
 for option in $options; do
-    grep -qE -- "(^| )$option(,| |$)" "$work/option-entries" ||
+    literal=$(sed 's/[][\.*^$]/\\&/g' <<<"$option")  # --backup[=SUFFIX] names no brackets
+    grep -qE -- "(^| )$literal(,| |$)" "$work/option-entries" ||
         fail "vellork-cli(1) has no entry for $option"
 done
 
