@@ -65,9 +65,9 @@ std::chrono::nanoseconds threadCpuTime() {
     return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
 }
 
-// The scanner, and the squeeze on the same path over the same chunks, one after the other in
-// each iteration so that both meet the same load: "x_squeeze" is the scanner's CPU time over
-// the squeeze's.
+// The scanner with the instructions of a squeeze path, and the squeeze on that path over the
+// same chunks, one after the other in each iteration so that both meet the same load:
+// "x_squeeze" is the scanner's CPU time over the squeeze's.
 void BM_Scan(benchmark::State& state) {
     const std::string& in = page();
     if (in.empty()) {
@@ -81,7 +81,7 @@ void BM_Scan(benchmark::State& state) {
     }
     const std::size_t chunk = std::size_t{1} << 18;
     std::vector<char> out(chunk + vellork::Squeezer::kOutputRoom);
-    vellork::RiskScanner scanner;
+    vellork::RiskScanner scanner(path);
     std::chrono::nanoseconds scanning{}, squeezing{};
     std::uint64_t joined = 0;
     for (auto _ : state) {

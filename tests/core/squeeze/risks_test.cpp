@@ -7,12 +7,11 @@ namespace {
 using vellork::testing::riskSummary;
 using vellork::testing::scanCut;
 
-// Each page scanned whole, cut in two at each of its bytes and cut at every byte, by one scanner
-// reused from page to page, so that what a chunk or a page leaves behind shows. The summary lists
-// each kind of risk found with its count and listed lines, then how the page ends.
-TEST(RiskScanner, FindsWhatTheSqueezeChangesBeyondWhitespace) {
-    const std::string filler(40, 'w');  // runs past the scanner's 16-byte steps
-    const std::pair<std::string, std::string> cases[] = {
+// Pages with each kind of risk and without, and the summary of what the scanner finds in each:
+// each kind of risk with its count and listed lines, then how the page ends.
+const std::vector<std::pair<std::string, std::string>>& cases() {
+    const std::string filler(40, 'w');
+    static const std::vector<std::pair<std::string, std::string>> all = {
         // Words glued where the squeeze removes a line end, a TAB or a lone LF without a space.
         {"a\r\ndocument", "joined 1 [1]"},
         {"a\rb\nc", "joined 2 [1 2]"},
@@ -32,6 +31,12 @@ TEST(RiskScanner, FindsWhatTheSqueezeChangesBeyondWhitespace) {
         {"<a class=\"a\r\nb\" href='" + filler + "\r\n'>", "joined 1 [1]"},
         {"<a href=x\r\ntitle=y><!DOCTYPE html\r\nPUBLIC>", "joined 2 [1 2]"},
         {"<a href\r\n=\r\n\"x\"\r\ntitle='y'\r\n/><br\r\n/>", "safe"},
+        // Odd tags: a '>' or '<' in a value, quotes and '=' in names, a quote that opens no
+        // value, names like those of blocks, "</" without a name.
+        {"<a title=\"x>y\r\nz\" b\r\n=\">\"\r\nc><a href = \"x\r\n<y\">", "joined 2 [1 4]"},
+        {"<a=b\r\nc><a\"b\r\nc><a<b\r\nc><a b\"c\r\nd\">", "joined 4 [1 2 3 4]"},
+        {"<strong\r\nclass=x><tex\r\nx><textareas>a\r\nb</textareas>", "joined 3 [1 2 3]"},
+        {"a </ b\r\nc> d\r\ne", "joined 1 [2]"},
         // <style>: CSS words run together, outside comments.
         {"<STYLE>p{border:1px\r\nsolid}\r\n</style>", "joined 1 [1]"},
         {"<style>/* a\r\nb */p{}\r\ndiv,\r\na{}</style\r\n>", "safe"},
@@ -84,8 +89,14 @@ TEST(RiskScanner, FindsWhatTheSqueezeChangesBeyondWhitespace) {
         {"x\r", "safe, ends CR"},
         {"", "safe"},
     };
+    return all;
+}
+
+// Each page scanned byte by byte (the rules alone), cut in two at each of its bytes and whole,
+// by one scanner reused from page to page, so that what a chunk or a page leaves behind shows.
+TEST(RiskScanner, FindsWhatTheSqueezeChangesBeyondWhitespace) {
     vellork::RiskScanner scanner;
-    for (const auto& [page, expected] : cases) {
+    for (const auto& [page, expected] : cases()) {
         std::vector<std::size_t> everyByte;  // the byte by byte rules alone, no run passed over
         for (std::size_t cut = 1; cut < page.size(); ++cut) everyByte.push_back(cut);
         ASSERT_EQ(riskSummary(scanCut(scanner, page, everyByte)), expected)
@@ -94,6 +105,33 @@ TEST(RiskScanner, FindsWhatTheSqueezeChangesBeyondWhitespace) {
             ASSERT_EQ(riskSummary(scanCut(scanner, page, {cut})), expected)
                 << ::testing::PrintToString(page) << " cut at " << cut;
     }
+}
+
+// Each page again inside a longer one, so that the kernels read it: after text, inside a tag, a
+// value and a <pre> that has changed, shifted across the 64-byte blocks, with more than a block
+// after it. Every kernel must report what the rules report byte by byte, whole and cut in two.
+TEST(RiskScanner, KernelsReportWhatTheRulesReport) {
+    const std::string after(70, 'w');
+    const auto kernels = vellork::testing::everyScanKernel();
+    vellork::RiskScanner rules;
+    for (const auto& [page, expected] : cases())
+        for (const char* context : {"", "<a title=\"", "<a ", "<pre>x\n  y "})
+            for (std::size_t shift = 0; shift < 64; ++shift) {
+                const std::string before = context + std::string(shift, 'w');
+                const std::string longer = before + page + after;
+                std::vector<std::size_t> everyByte;
+                for (std::size_t cut = 1; cut < longer.size(); ++cut) everyByte.push_back(cut);
+                const std::string reported = riskSummary(scanCut(rules, longer, everyByte));
+                for (const auto& [name, kernel] : kernels) {
+                    vellork::RiskScanner scanner(kernel);
+                    for (const std::vector<std::size_t>& cuts : {std::vector<std::size_t>{},
+                                                                 {before.size()},
+                                                                 {before.size() + page.size() / 2}})
+                        ASSERT_EQ(riskSummary(scanCut(scanner, longer, cuts)), reported)
+                            << name << ": " << ::testing::PrintToString(longer) << " cut "
+                            << ::testing::PrintToString(cuts);
+                }
+            }
 }
 
 }  // namespace
