@@ -419,9 +419,7 @@ struct RiskScanner::State : RiskBlockState {
     StyleReader style;
 
     // A <pre> or <textarea> block.
-    bool inBlock = false, changePending = false, prevSpace = false;
-    std::uint8_t fresh = 0;  // 1 right after the opening tag, 2 after a CR there
-    std::uint64_t blockLine = 0;
+    bool inBlock = false;
 };
 
 void RiskScanner::State::step(unsigned char c) {

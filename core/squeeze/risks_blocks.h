@@ -77,6 +77,10 @@ struct BlockCarry {
     Bits endLt;  // that byte is the '/' of a "</" that opens an end tag
     Bits eq;     // that byte is a '='
     std::uint64_t line;
+    // In a <pre> block not yet counted as changed: whitespace the squeeze changes has been
+    // read in its text, and its last byte of text read is a space.
+    bool watching, changePending;
+    Bits prevSpace;
     // A <pre>, <script>, <style> or <textarea> tag being read: its name, what it names, and its
     // line. The rules take over at its '>'.
     const unsigned char* blockTag;
@@ -143,6 +147,9 @@ inline BlockCarry enterBlocks(const RiskBlockState& s) {
     c.event = s.gap;
     c.inTag = s.mode != ScanMode::Text;
     c.inValue = s.mode == ScanMode::Value;
+    c.watching = s.preDepth && !s.blockCounted;
+    c.changePending = s.changePending;
+    c.prevSpace = s.prevSpace;
     c.eq = false;  // read only together with `event`, which tells of whitespace
     c.line = s.line;
     return c;
@@ -185,6 +192,10 @@ inline ScanElement blockNamed(const unsigned char* name, const unsigned char* en
 // Hands the state before `at` back to the rules.
 inline void leaveBlocks(const BlockCarry& c, const unsigned char* at, const Gap& gap,
                         bool lastPlain, const BlockEntry& entry, RiskBlockState& s) {
+    if (c.watching) {
+        s.changePending = c.changePending;
+        s.prevSpace = c.prevSpace;
+    }
     ScanWhitespace whitespace = gap.whitespace;
     for (const unsigned char* q = gap.from; q < at; ++q) whitespace.step(*q);
     static_cast<ScanWhitespace&>(s) = whitespace;
@@ -349,8 +360,8 @@ const unsigned char* scanBlocks(const unsigned char* p, const unsigned char* end
 
         // Two glued bytes join words when neither is markup: whitespace changes no zone, so
         // both then lie in text, in one tag or in one value.
+        const Bits textMode = ~(tagBefore | opens);  // the bytes read as text
         const auto plainBytes = [&] {
-            const Bits textMode = ~(tagBefore | opens);
             return content & ~((m.lt & textMode) | m.gt | ((m.eq | m.slash) & attributes) | quotes |
                                (m.slash & opens) | (textMode & hidden));
         };
@@ -361,6 +372,21 @@ const unsigned char* scanBlocks(const unsigned char* p, const unsigned char* end
         if (leave) {
             at = std::countr_zero(leave);
             done = (Bits{1} << at) - 1;
+        }
+        // A <pre> block changes where its text shows whitespace the squeeze changes (a line
+        // end, a TAB, a second space) and then more of its text.
+        const Bits textSpace = m.space & textMode;
+        if (c.watching) {
+            const Bits changes =
+                textMode & done &
+                ((m.blank & ~m.space) | (textSpace & ((textSpace << 1) | c.prevSpace)));
+            const Bits shows = textMode & content & ~m.lt & done;
+            if (c.changePending ? shows : shows & (0 - ((changes & (0 - changes)) << 1))) {
+                noteRisk(s.risks.changedBlocks, s.risks.changedBlockLines, s.blockLine);
+                s.blockCounted = true;
+                c.watching = false;
+            }
+            c.changePending = c.changePending || changes;
         }
         // Only bytes after a line end or a TAB can be glued, and neither a '>' nor a '<' in text
         // joins words.
@@ -383,6 +409,7 @@ const unsigned char* scanBlocks(const unsigned char* p, const unsigned char* end
             c.inName = before(name, c.inName);
             c.lt = before(m.lt, c.lt);
             c.endLt = at == 64 ? (opens & m.slash) >> 63 : (endLt >> at) & 1;
+            c.prevSpace = before(textSpace, c.prevSpace);
             s.risks.joinedWords += joined;
             leaveBlocks(c, p + at, gap, lastPlain, entry, s);
             return p + at;
@@ -395,6 +422,7 @@ const unsigned char* scanBlocks(const unsigned char* p, const unsigned char* end
         c.lt = m.lt >> 63;
         c.endLt = (opens & m.slash) >> 63;
         c.eq = m.eq >> 63;
+        c.prevSpace = textSpace >> 63;
     }
     return p;  // less than a block and a byte: left to the rules
 }

@@ -95,13 +95,18 @@ struct RiskBlockState : ScanWhitespace {
     bool capturing = false;
     std::uint16_t captured = 0;
     char capture[512] = {};
+    // A <pre> or <textarea> block.
     std::uint32_t preDepth = 0;  // <pre> blocks open
     bool blockCounted = false;   // the block open has been counted as changed
+    bool changePending = false;  // whitespace in its text that the squeeze changes
+    bool prevSpace = false;      // its last byte of text read was a space
+    std::uint8_t fresh = 0;      // 1 right after the opening tag, 2 after a CR there
+    std::uint64_t blockLine = 0;
 
     // Whether a kernel may take over here: in text, a tag or a double-quoted value of an
-    // ordinary tag, and outside <pre> blocks that have not changed yet.
+    // ordinary tag, past the start of a <pre> block.
     bool kernelMayRun() const {
-        if (preDepth && !blockCounted) return false;
+        if (preDepth && fresh) return false;
         if (mode == ScanMode::Text) return true;
         return (mode == ScanMode::Tag || (mode == ScanMode::Value && quote == '"')) &&
                element == ScanElement::Other && !capturing;
