@@ -84,6 +84,28 @@ public:
     void feed(unsigned char c, bool glued);
     bool broken() const { return broken_; }
 
+    // The bytes that matter next inside a comment or a string, which it reads no other byte
+    // of; none elsewhere, where every byte matters.
+    std::string_view matters() const {
+        switch (in_) {
+            case In::LineComment:
+                return "\r\n";
+            case In::BlockComment:  // after a '*', a '/' ends it
+                return starSeen_ ? "" : "*";
+            case In::Single:
+            case In::Double:
+                return escaped_ ? "" : in_ == In::Single ? "'\\\r\n" : "\"\\\r\n";
+            default:
+                return "";
+        }
+    }
+    // What passing over other bytes leaves behind.
+    void passed(bool nonBlank, bool lineEnd) {
+        if (nonBlank) prevCode_ = 0;
+        starSeen_ = false;
+        if (lineEnd && in_ == In::BlockComment) lineBreak();
+    }
+
 private:
     enum class In : std::uint8_t {
         Code,
@@ -615,25 +637,34 @@ RiskScanner& RiskScanner::operator=(const RiskScanner& other) {
 RiskScanner::~RiskScanner() = default;
 
 // Whether bytes from here on matter only as whitespace and for the line count: inside a comment,
-// or in the text of a script that is not read (one the browser does not run, or one already
-// broken), away from its end tag.
+// in the text of a script away from its end tag, where it is not read (one the browser does not
+// run, one already broken) or where the reader reads only a few bytes (a comment or a string).
 bool RiskScanner::State::passes() const {
     return mode == Mode::Comment || (mode == Mode::Raw && raw == Element::Script && rawMatch == 0 &&
-                                     (!scriptRuns || script.broken()));
+                                     (!scriptRuns || script.broken() || !script.matters().empty()));
 }
 
-// Passes over such bytes, up to the first that may end them: a '>' in a comment, a '<' in raw
-// text.
+// Passes over such bytes, up to the first that may matter: a '>' in a comment, a '<' in the
+// text of a script, or one the script's reader reads.
 const unsigned char* RiskScanner::State::pass(const unsigned char* p, const unsigned char* end) {
-    const bool comment = mode == Mode::Comment;
-    auto* to = static_cast<const unsigned char*>(
-        std::memchr(p, comment ? '>' : '<', static_cast<std::size_t>(end - p)));
-    if (!to) to = end;
+    const bool comment = mode == Mode::Comment,
+               reading = !comment && scriptRuns && !script.broken();
+    const std::string_view stops = comment ? ">" : reading ? script.matters() : "";
+    bool stop[256] = {};
+    stop[static_cast<unsigned char>(comment ? '>' : '<')] = true;
+    for (const char c : stops) stop[static_cast<unsigned char>(c)] = true;
+    const unsigned char* to = p;
+    bool nonBlank = false, lineEnd = false;
+    for (; to < end && !stop[*to]; ++to) {
+        nonBlank = nonBlank || !isBlank(*to);
+        lineEnd = lineEnd || isLineEnd(*to);
+    }
     if (comment) {  // the '-' right before it, as the comment counts them
         std::uint8_t run = 0;
         while (run < 2 && to - run > p && to[-1 - run] == '-') ++run;
         dashes = to - run > p ? run : std::min<std::uint8_t>(2, dashes + run);
     }
+    if (reading && to > p) script.passed(nonBlank, lineEnd);
     passOver(p, to, comment ? Zone::Markup : Zone::Other);
     return to;
 }
