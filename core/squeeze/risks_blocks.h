@@ -71,7 +71,7 @@ inline bool isBlankByte(unsigned char c) {
 // Bits are 0 or 1 and tell the state after the last byte of the block before.
 struct BlockCarry {
     Bits afterCR;  // that byte is a CR
-    Bits event;    // a line end or a TAB since the last non-whitespace byte, or maybe one
+    Bits event;    // the last byte other than a space is a line end or a TAB, or may be one
     Bits inTag, inValue, inName;
     Bits lt;     // that byte is a '<'
     Bits endLt;  // that byte is the '/' of a "</" that opens an end tag
@@ -295,9 +295,7 @@ const unsigned char* scanBlocks(const unsigned char* p, const unsigned char* end
         // Whether a line end or a TAB lies between each byte and the non-whitespace byte before
         // it: without one the squeeze writes a space there and glues nothing.
         const Bits events = m.blank & ~m.space;
-        const Bits eventSeeds = ((events << 1) | c.event) & m.space;
-        const Bits event = events | (((m.space + eventSeeds) ^ m.space) & m.space);
-        const Bits eventBefore = (event << 1) | c.event;
+        const Bits eventBefore = markedBefore(events, m.space, c.event);
 
         // The markup, as if every '>' ended a tag; the first '>' inside a value stops the block.
         const Bits ltBefore = (m.lt << 1) | c.lt;
@@ -336,8 +334,8 @@ const unsigned char* scanBlocks(const unsigned char* p, const unsigned char* end
         // over; one the rest of the chunk does not tell is left to them at its name.
         const Bits closes = m.gt & attributes;
         if (c.blockTag) leave |= closes & (0 - closes);
-        if (Bits named = nameStart & m.blockName & ((leave & (0 - leave)) - 1)) {
-            for (; named; named &= named - 1) {
+        if (Bits named = nameStart & m.blockName) {
+            for (named &= (leave & (0 - leave)) - 1; named; named &= named - 1) {
                 const int at = std::countr_zero(named);
                 const bool endTag = (endLt >> at) & 1;
                 bool told;
@@ -376,10 +374,12 @@ const unsigned char* scanBlocks(const unsigned char* p, const unsigned char* end
         // A <pre> block changes where its text shows whitespace the squeeze changes (a line
         // end, a TAB, a second space) and then more of its text.
         const Bits textSpace = m.space & textMode;
+        const Bits prevSpace = c.prevSpace;
         if (c.watching) {
+            c.prevSpace = textSpace >> 63;
             const Bits changes =
                 textMode & done &
-                ((m.blank & ~m.space) | (textSpace & ((textSpace << 1) | c.prevSpace)));
+                ((m.blank & ~m.space) | (textSpace & ((textSpace << 1) | prevSpace)));
             const Bits shows = textMode & content & ~m.lt & done;
             if (c.changePending ? shows : shows & (0 - ((changes & (0 - changes)) << 1))) {
                 noteRisk(s.risks.changedBlocks, s.risks.changedBlockLines, s.blockLine);
@@ -409,20 +409,19 @@ const unsigned char* scanBlocks(const unsigned char* p, const unsigned char* end
             c.inName = before(name, c.inName);
             c.lt = before(m.lt, c.lt);
             c.endLt = at == 64 ? (opens & m.slash) >> 63 : (endLt >> at) & 1;
-            c.prevSpace = before(textSpace, c.prevSpace);
+            c.prevSpace = before(textSpace, prevSpace);
             s.risks.joinedWords += joined;
             leaveBlocks(c, p + at, gap, lastPlain, entry, s);
             return p + at;
         }
         c.afterCR = m.cr >> 63;
-        c.event = event >> 63;
         c.inTag = tag >> 63;
         c.inValue = value >> 63;
         c.inName = name >> 63;
         c.lt = m.lt >> 63;
         c.endLt = (opens & m.slash) >> 63;
         c.eq = m.eq >> 63;
-        c.prevSpace = textSpace >> 63;
+        if (events | content) c.event = events > content;
     }
     return p;  // less than a block and a byte: left to the rules
 }
