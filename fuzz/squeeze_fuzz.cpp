@@ -1,6 +1,6 @@
 // libFuzzer target: every squeeze path the processor supports, and the portable build of the
 // VBMI2 kernel, must give exactly what the literal steps give, wherever the input is cut. The
-// risk scanner, with each of its kernels and the portable build of the AVX-512 one, must give
+// risk scanner, with each of its kernels and the portable build of the AVX2 one, must give
 // the same report for the whole page and for any cut as its rules alone give byte by byte.
 // The first two bytes of an input choose the cuts; the rest is the page.
 

@@ -66,8 +66,9 @@ struct PageRisks {
 // not depend on how the page is cut into chunks; memory stays flat in the page's size.
 class RiskScanner {
 public:
-    // Reads whole blocks with the instructions of the given squeeze path where this processor
-    // has them, otherwise with the ones every processor has; the report is the same.
+    // Reads whole blocks with the instructions of the given squeeze path (AVX2 for both wider
+    // paths) where this processor has them, otherwise with the ones every processor has; the
+    // report is the same.
     explicit RiskScanner(SqueezePath path = defaultSqueezePath());
     // Reads them with the given kernel, whatever the processor: for the tests, which also run
     // a portable build of a kernel this processor may lack the instructions for.

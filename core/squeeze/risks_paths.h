@@ -129,8 +129,6 @@ const unsigned char* scanBlocksPortable(const unsigned char* p, const unsigned c
 #if VELLORK_HAVE_X86_PATHS
 const unsigned char* scanBlocksAvx2(const unsigned char* p, const unsigned char* end,
                                     RiskBlockState& state);
-const unsigned char* scanBlocksAvx512(const unsigned char* p, const unsigned char* end,
-                                      RiskBlockState& state);
 #endif
 
 }  // namespace vellork
