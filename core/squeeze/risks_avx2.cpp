@@ -51,6 +51,11 @@ struct Avx2Masks {
             const __m256i fromA = _mm256_sub_epi8(lowered, a);
             return _mm256_cmpeq_epi8(_mm256_min_epu8(fromA, lastLetter), fromA);
         };
+        const auto rare = [&](__m256i x) {
+            return _mm256_or_si256(
+                _mm256_or_si256(_mm256_cmpeq_epi8(x, sq), _mm256_cmpeq_epi8(x, bang)),
+                _mm256_or_si256(_mm256_cmpeq_epi8(x, question), _mm256_cmpeq_epi8(x, formFeed)));
+        };
         // The first two letters of a block's name: each byte lowered beside the next one.
         const auto pairs = [&](__m256i lowered, __m256i next) {
             const auto both = [&](__m256i first, __m256i second) {
@@ -68,12 +73,10 @@ struct Avx2Masks {
         m.lt = is(lt);
         m.gt = is(gt);
         m.dq = is(dq);
-        m.sq = is(sq);
         m.eq = is(eq);
         m.slash = is(slash);
         m.letter = bits(letters(loLower), letters(hiLower));
-        m.bangOrQuestion = is(bang) | is(question);
-        m.nameEnd = m.blank | m.slash | m.gt | is(formFeed);
+        m.rare = bits(rare(lo), rare(hi));
         m.blockName = bits(pairs(loLower, loNext), pairs(hiLower, hiNext));
         return m;
     }

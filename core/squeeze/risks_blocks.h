@@ -25,12 +25,13 @@ using Bits = std::uint64_t;
 
 struct RiskMasks {
     Bits space, cr, lf, blank;  // blank: space, TAB, LF or CR
-    Bits lt, gt, dq, sq, eq, slash;
-    Bits letter;          // ASCII letters
-    Bits bangOrQuestion;  // '!' or '?'
-    Bits nameEnd;         // what ends a tag's name: whitespace, FF, '/' or '>'
+    Bits lt, gt, dq, eq, slash;
+    Bits letter;  // ASCII letters
+    // Bytes seldom seen where they matter: '\'' (a single-quoted value), '!' and '?' (a comment
+    // or a declaration), FF (the end of a name).
+    Bits rare;
     // This byte and the next, in either case: "pr", "sc", "st" or "te", the way the names of
-    // <pre>, <script>, <style> and <textarea> begin.
+    // <pre>, <script>, <style> and <textarea> begin (and a few more, told apart later).
     Bits blockName;
 };
 
@@ -307,8 +308,8 @@ const unsigned char* scanBlocks(const unsigned char* p, const unsigned char* end
         const Bits nameStart = (opens | endLt) & m.letter;
         // A name runs on to the first byte that ends it; one with '=', a quote or '<' in it is
         // left to the rules, so that names hold none.
-        const Bits odd = m.eq | m.dq | m.sq | m.lt;
-        const Bits ordinary = ~(m.nameEnd | odd);
+        const Bits odd = m.eq | m.dq | m.lt | m.rare;
+        const Bits ordinary = ~(m.blank | m.slash | m.gt | odd);
         const Bits name = ((ordinary + (nameStart | c.inName)) ^ ordinary) & ordinary;
         const Bits nameBefore = (name << 1) | c.inName;
         const Bits quotes = m.dq & tagBefore;
@@ -316,18 +317,18 @@ const unsigned char* scanBlocks(const unsigned char* p, const unsigned char* end
         const Bits valueBefore = (value << 1) | c.inValue;
         const Bits attributes = tagBefore & ~valueBefore;  // bytes read as the tag's own
 
-        // The bytes left to the rules: a comment or a declaration, "</" without a name, a '>'
-        // inside a value, the name of a block, an odd byte in a name; and, rarely seen, a '"'
-        // that opens no value and a single-quoted value, both told by the last non-whitespace
-        // byte before them.
+        // The bytes left to the rules: a comment or a declaration (a rare byte after a '<' in
+        // text), "</" without a name, a '>' inside a value, an odd byte in a name; and, seldom
+        // seen, a '"' that opens no value and a single-quoted value (a rare byte after '='),
+        // both told by the last non-whitespace byte before them.
         const Bits opensValue = quotes & ~valueBefore;
-        Bits leave = (ltBefore & m.bangOrQuestion & ~tagBefore) | (endLt & ~m.letter & ~m.gt) |
+        Bits leave = (ltBefore & m.rare & ~tagBefore) | (endLt & ~m.letter & ~m.gt) |
                      (m.gt & valueBefore) | (nameBefore & ~name & odd);
-        if ((opensValue & ~((m.eq << 1) | c.eq)) | (m.sq & attributes)) {
+        if ((opensValue & ~((m.eq << 1) | c.eq)) | (m.rare & attributes)) {
             const Gap gap = gapBefore(p, 0, entry);
             const bool eqBefore = gap.last ? *gap.last == '=' : entry.lastByte == '=';
             const Bits afterEq = markedBefore(m.eq, m.blank, eqBefore);
-            leave |= (opensValue & ~afterEq) | (m.sq & attributes & afterEq);
+            leave |= (opensValue & ~afterEq) | (m.rare & attributes & afterEq);
         }
 
         // A tag whose name may be that of a block is read on to its '>', where the rules take
