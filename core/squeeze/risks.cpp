@@ -39,10 +39,12 @@ bool endsName(unsigned char c) {
     return isBlank(c) || c == '\f' || c == '/' || c == '>';
 }
 
+}  // namespace
+
 // Whether a <script> tag, from after its name to its '>', makes a script the browser runs
 // from the page itself: no src, and no type, a JavaScript type or module. `whole` is false
 // when the tag was too long to keep; it is then left alone.
-bool runsInline(std::string_view tag, bool whole) {
+bool scriptRunsInline(std::string_view tag, bool whole) {
     std::string type;
     bool typed = false;
     for (std::size_t i = 0; i < tag.size() && tag[i] != '>';) {
@@ -75,6 +77,8 @@ bool runsInline(std::string_view tag, bool whole) {
         if (type.find(script) != std::string::npos) return true;
     return false;
 }
+
+namespace {
 
 // Reads an inline script just far enough to tell whether joining its lines changes what it
 // does. Fed every byte of the script; `glued` marks a byte that the squeeze writes right after
@@ -589,7 +593,7 @@ void RiskScanner::State::endOfTag() {
             break;
         case Element::Script:
             capturing = false;
-            scriptRuns = runsInline(
+            scriptRuns = scriptRunsInline(
                 std::string_view(capture, captured < sizeof capture ? captured : sizeof capture),
                 captured <= sizeof capture);
             script = ScriptReader();

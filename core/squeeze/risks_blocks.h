@@ -253,6 +253,52 @@ inline void leaveBlocks(const BlockCarry& c, const unsigned char* at, const Gap&
     }
 }
 
+// Line ends in bytes the kernel passes over, after a byte that is no CR.
+inline std::uint64_t lineBreaks(const unsigned char* from, const unsigned char* to) {
+    std::uint64_t breaks = 0;
+    for (const unsigned char* q = from; q < to; ++q)
+        breaks += *q == '\r' || (*q == '\n' && (q == from || q[-1] != '\r'));
+    return breaks;
+}
+
+// Just past the '>' that ends a comment whose "!--" starts at `bang`, after its '<': the first
+// one after two '-' (the opening ones count). Null where there is none before `end`.
+inline const unsigned char* commentEnd(const unsigned char* bang, const unsigned char* end) {
+    if (end - bang < 4 || bang[1] != '-' || bang[2] != '-') return nullptr;
+    for (const unsigned char* q = bang + 3; q < end; ++q) {
+        q = static_cast<const unsigned char*>(
+            std::memchr(q, '>', static_cast<std::size_t>(end - q)));
+        if (!q) return nullptr;
+        if (q[-1] == '-' && q[-2] == '-') return q + 1;
+    }
+    return nullptr;
+}
+
+// The byte after "</script" where the text of a script from `text` on ends: the first one
+// followed by what ends a name. Null where there is none before `end`.
+inline const unsigned char* scriptEnd(const unsigned char* text, const unsigned char* end) {
+    static constexpr std::string_view endTag = "</script";
+    for (const unsigned char* q = text; end - q > 8; ++q) {
+        q = static_cast<const unsigned char*>(
+            std::memchr(q, '<', static_cast<std::size_t>(end - q - 8)));
+        if (!q) return nullptr;
+        std::size_t matched = 1;
+        while (matched < endTag.size() && lowerAscii(q[matched]) == endTag[matched]) ++matched;
+        const unsigned char after = q[endTag.size()];
+        if (matched == endTag.size() &&
+            (isBlankByte(after) || after == '\f' || after == '/' || after == '>'))
+            return q + endTag.size();
+    }
+    return nullptr;
+}
+
+// The carry where the kernel reads on after markup it passed over, in text or in a tag.
+inline void readOn(BlockCarry& c, Bits inTag) {
+    c.afterCR = c.event = c.inValue = c.inName = c.lt = c.endLt = c.eq = c.prevSpace = 0;
+    c.inTag = inTag;
+    c.blockTag = nullptr;
+}
+
 // Which of the bytes in `candidates` the squeeze glues to a non-whitespace byte before them
 // that is no markup either: joined words. Rare enough to follow the squeeze byte by byte
 // through the whitespace before each.
@@ -285,7 +331,7 @@ inline std::uint64_t joinedWords(Bits candidates, Bits content, Bits plain, Bits
 template <typename Classify>
 const unsigned char* scanBlocks(const unsigned char* p, const unsigned char* end, RiskBlockState& s,
                                 Classify classify) {
-    const BlockEntry entry{p, s, s.lastByte, s.lastZone, s.lastLine};
+    BlockEntry entry{p, s, s.lastByte, s.lastZone, s.lastLine};
     BlockCarry c = enterBlocks(s);
     const Bits hidden = s.preDepth ? ~Bits{0} : 0;  // words in a changed <pre> count no more
     std::uint64_t joined = 0;
@@ -397,6 +443,35 @@ const unsigned char* scanBlocks(const unsigned char* p, const unsigned char* end
                 joinedWords(candidates & plain, content, plain, lineBreak, p, c, entry, hidden, s);
         }
         c.line += std::popcount(lineBreak & done);
+        // A comment, and the text of a script the browser does not run, are passed over here,
+        // and the blocks read on after them; the rules take them where they end too late.
+        if (at < 64 && ((ltBefore & m.rare & ~tagBefore) >> at) & 1) {
+            if (const unsigned char* after = commentEnd(p + at, end); after && end - after > 64) {
+                c.line += lineBreaks(p + at, after);
+                readOn(c, 0);
+                p = after - 64;
+                continue;
+            }
+        } else if (at < 64 && c.blockTag && c.block == ScanElement::Script && !c.blockEnds &&
+                   ((closes >> at) & 1)) {
+            // What the rules keep of the tag, from the end of the name to the '>'.
+            const unsigned char* attributes = c.blockTag + c.blockNameLength;
+            const auto length = static_cast<std::size_t>(p + at + 1 - attributes);
+            const unsigned char* after = nullptr;
+            if (!scriptRunsInline(std::string_view(reinterpret_cast<const char*>(attributes),
+                                                   std::min(length, sizeof s.capture)),
+                                  length <= sizeof s.capture))
+                after = scriptEnd(p + at + 1, end);
+            if (after && end - after > 64) {
+                // Read on in its end tag, after text the rules take for no zone.
+                c.line += lineBreaks(p + at, after);
+                entry = {after, ScanWhitespace{false, false, false, false, false, c.line},
+                         after[-1], ScanZone::Other, c.line};
+                readOn(c, 1);
+                p = after - 64;
+                continue;
+            }
+        }
         if (at < 64 || end - p <= 128) {  // the state before byte `at`
             const auto before = [at](Bits after, Bits carried) -> Bits {
                 return at == 64 ? after >> 63 : ((after << 1 | carried) >> at) & 1;

@@ -10,6 +10,7 @@
 #include "squeeze_paths.h"
 
 #include <cstdint>
+#include <string_view>
 
 namespace vellork {
 
@@ -112,6 +113,10 @@ struct RiskBlockState : ScanWhitespace {
                element == ScanElement::Other && !capturing;
     }
 };
+
+// Whether a <script> tag, from after its name to its '>', makes a script the browser runs from
+// the page itself. `whole` is false when the tag was too long to keep.
+bool scriptRunsInline(std::string_view tag, bool whole);
 
 inline void noteRisk(std::uint64_t& count, std::vector<std::uint64_t>& lines, std::uint64_t line) {
     ++count;
