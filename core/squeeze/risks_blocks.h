@@ -299,32 +299,44 @@ inline void readOn(BlockCarry& c, Bits inTag) {
     c.blockTag = nullptr;
 }
 
-// Which of the bytes in `candidates` the squeeze glues to a non-whitespace byte before them
-// that is no markup either: joined words. Rare enough to follow the squeeze byte by byte
-// through the whitespace before each.
-inline std::uint64_t joinedWords(Bits candidates, Bits content, Bits plain, Bits lineBreak,
-                                 const unsigned char* p, const BlockCarry& c,
+// Which of the bytes in `candidates`, themselves no markup, the squeeze glues to a
+// non-whitespace byte before them that is no markup either: joined words. After the block's
+// first non-whitespace byte the squeeze's state is known (nothing held back, no space written)
+// and its rules run over the masks; whitespace that began in an earlier block is followed byte by
+// byte.
+inline std::uint64_t joinedWords(Bits candidates, const RiskMasks& m, Bits content, Bits plain,
+                                 Bits lineBreak, const unsigned char* p, const BlockCarry& c,
                                  const BlockEntry& entry, Bits hidden, RiskBlockState& s) {
-    std::uint64_t joined = 0;
-    for (; candidates; candidates &= candidates - 1) {
-        const int at = std::countr_zero(candidates);
-        const Bits earlier = content & ((Bits{1} << at) - 1);
-        Gap gap = gapBefore(p, earlier, entry);
-        if (earlier ? !((plain >> (63 - std::countl_zero(earlier))) & 1)
-                    : isMarkup(gap, c, entry, hidden))
-            continue;
-        for (const unsigned char* q = gap.from; q < p + at; ++q) gap.whitespace.step(*q);
-        if (!gap.whitespace.step(p[at])) continue;
-        ++joined;
-        auto& lines = s.risks.joinedWordLines;
-        if (lines.size() == PageRisks::kListedLines) continue;
+    const Bits lineEnd = m.cr | (m.lf & (m.cr << 1));  // a CR, and the LF of a CR LF
+    const Bits nonBlank = ~(m.space | lineEnd);
+    const Bits innerSpaces = ((m.space + ((nonBlank << 1) & m.space)) ^ m.space) & m.space;
+    const Bits afterRun = nonBlank & (innerSpaces << 1);  // a held space is written before it
+    // A carry through each run of whitespace that writes nothing reaches the byte after it.
+    const Bits silent = m.blank & ~afterRun;
+    const Bits glued = (silent + (m.blank & ~(m.blank << 1) & silent)) & content & ~afterRun;
+    const Bits afterFirst = 0 - ((content & (0 - content)) << 1);
+    Bits joined = candidates & afterFirst & glued & markedBefore(plain, m.blank, 0);
+    Gap first{};  // the whitespace before the first candidate, where it began in an earlier block
+    if (const Bits early = candidates & ~afterFirst) {
+        first = gapBefore(p, 0, entry);
+        const unsigned char* at = p + std::countr_zero(early);
+        if (!isMarkup(first, c, entry, hidden)) {
+            for (const unsigned char* q = first.from; q < at; ++q) first.whitespace.step(*q);
+            if (first.whitespace.step(*at)) joined |= early;
+        }
+    }
+    auto& lines = s.risks.joinedWordLines;
+    for (Bits listed = joined; listed && lines.size() < PageRisks::kListedLines;
+         listed &= listed - 1) {
+        const Bits earlier = content & (listed ^ (listed - 1)) >> 1;
         const std::uint64_t line =
-            gap.last
-                ? c.line + std::popcount(lineBreak & ((Bits{1} << at) - 1)) - gap.whitespace.line
-                : entry.lastLine;
+            earlier ? c.line + std::popcount(lineBreak & (~Bits{0} >> std::countl_zero(earlier)))
+            : first.last ? c.line + std::popcount(lineBreak & (listed ^ (listed - 1)) >> 1) -
+                               first.whitespace.line
+                         : entry.lastLine;
         if (lines.empty() || lines.back() != line) lines.push_back(line);
     }
-    return joined;
+    return std::popcount(joined);
 }
 
 // Reads whole blocks while the byte after each lies before `end` as well.
@@ -439,8 +451,8 @@ const unsigned char* scanBlocks(const unsigned char* p, const unsigned char* end
         // joins words.
         if (const Bits candidates = content & eventBefore & ~(m.gt | (m.lt & ~tagBefore)) & done) {
             const Bits plain = plainBytes();
-            joined +=
-                joinedWords(candidates & plain, content, plain, lineBreak, p, c, entry, hidden, s);
+            joined += joinedWords(candidates & plain, m, content, plain, lineBreak, p, c, entry,
+                                  hidden, s);
         }
         c.line += std::popcount(lineBreak & done);
         // A comment, and the text of a script the browser does not run, are passed over here,
