@@ -83,7 +83,7 @@ struct BlockCarry {
     bool watching, changePending;
     Bits prevSpace;
     // A <pre>, <script>, <style> or <textarea> tag being read: its name, what it names, and its
-    // line. The rules take over at its '>'.
+    // line. The rules take over at its '>', unless it opens a script the browser does not run.
     const unsigned char* blockTag;
     std::uint8_t blockNameLength;
     ScanElement block;
@@ -91,7 +91,8 @@ struct BlockCarry {
     std::uint64_t blockTagLine;
 };
 
-// Where the kernel took over, for whitespace that began before.
+// Where the kernel took over, or read on after the text of a script, for whitespace that began
+// before.
 struct BlockEntry {
     const unsigned char* at;
     ScanWhitespace whitespace;

@@ -2,9 +2,10 @@
 
 // The part of the risk scanner's state that its block kernels share with the byte by byte
 // rules, and the kernels. A kernel takes over where the rules are in text, in an ordinary tag or
-// in a double-quoted value, reads 64 bytes at a time as bit masks, and hands back at the first
-// byte it leaves to the rules (a comment or a declaration, a single-quoted value, the '>' of a
-// <pre>, <textarea>, <script> or <style> tag, odd markup) or where no more than a block is left.
+// in a double-quoted value, reads 64 bytes at a time as bit masks, passes over comments and the
+// text of scripts the browser does not run, and hands back at the first byte it leaves to the
+// rules (a declaration, a single-quoted value, the '>' of a <pre>, <textarea> or <style> tag or
+// of a script that runs, odd markup) or where no more than a block is left.
 
 #include "risks.h"
 #include "squeeze_paths.h"
@@ -105,7 +106,7 @@ struct RiskBlockState : ScanWhitespace {
     std::uint64_t blockLine = 0;
 
     // Whether a kernel may take over here: in text, a tag or a double-quoted value of an
-    // ordinary tag, past the start of a <pre> block.
+    // ordinary tag, but not at the first byte of a <pre> block, which the rules read.
     bool kernelMayRun() const {
         if (preDepth && fresh) return false;
         if (mode == ScanMode::Text) return true;
