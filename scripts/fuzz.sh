@@ -28,7 +28,7 @@ case "$(uname -m)" in
         clang++ "${flags[@]}" -mavx2 -c core/squeeze/squeeze_avx2.cpp -o "$out/avx2.o"
         clang++ "${flags[@]}" -mavx512f -mavx512bw -mavx512vbmi2 -mpopcnt \
             -c core/squeeze/squeeze_avx512.cpp -o "$out/avx512.o"
-        clang++ "${flags[@]}" -mavx2 -mpclmul -mpopcnt -c core/squeeze/risks_avx2.cpp \
+        clang++ "${flags[@]}" -mavx2 -mpclmul -mpopcnt -mbmi -mbmi2 -c core/squeeze/risks_avx2.cpp \
             -o "$out/risks-avx2.o"
         objects+=("$out/avx2.o" "$out/avx512.o" "$out/risks-avx2.o")
         ;;

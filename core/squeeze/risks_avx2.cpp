@@ -1,5 +1,6 @@
 // The risk scanner's blocks with AVX2: each mask of a block from two comparisons of 32 bytes.
-// Compiled with -mavx2 -mpclmul; run only where supported.
+// Compiled with -mavx2 -mpclmul and the bit instructions of the same processors; run only where
+// supported.
 
 #include "risks_blocks.h"
 
