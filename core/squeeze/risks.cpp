@@ -1,14 +1,10 @@
 #include "risks.h"
 
-#include <algorithm>
-#include <bit>
+#include "risks_paths.h"
+
 #include <cstring>
 #include <string>
 #include <string_view>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace vellork {
 
@@ -43,83 +39,12 @@ bool endsName(unsigned char c) {
     return isBlank(c) || c == '\f' || c == '/' || c == '>';
 }
 
-void note(std::uint64_t& count, std::vector<std::uint64_t>& lines, std::uint64_t line) {
-    ++count;
-    if (lines.size() < PageRisks::kListedLines && (lines.empty() || lines.back() != line))
-        lines.push_back(line);
-}
-
-// 64 bytes of a chunk from `base` on, as one bit per byte for each byte that may end a run of
-// bytes that cannot matter. Bits past the chunk's end are set in `past`, so that every search
-// stops there.
-struct Window {
-    const unsigned char* base = nullptr;
-    std::uint64_t lt, gt, dq, sq, space, dash, control, past;
-
-    void load(const unsigned char* at, const unsigned char* end) {
-        unsigned char copy[64];
-        const unsigned char* bytes = at;
-        past = 0;
-        if (end - at < 64) {  // the chunk's tail: a copy, with bytes that stop nothing after it
-            std::memset(copy, 'a', sizeof copy);
-            std::memcpy(copy, at, static_cast<std::size_t>(end - at));
-            bytes = copy;
-            past = ~std::uint64_t{0} << (end - at);
-        }
-        base = at;
-        lt = gt = dq = sq = space = dash = control = 0;
-#if defined(__SSE2__)
-        for (int k = 0; k < 4; ++k) {
-            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * k));
-            const auto bits = [&](__m128i hit) {
-                return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hit)))
-                       << (16 * k);
-            };
-            const auto equal = [&](char c) { return bits(_mm_cmpeq_epi8(x, _mm_set1_epi8(c))); };
-            const __m128i fromTab = _mm_sub_epi8(x, _mm_set1_epi8(9));  // 0 to 4: TAB to CR
-            control |= bits(_mm_cmpeq_epi8(_mm_min_epu8(fromTab, _mm_set1_epi8(4)), fromTab));
-            lt |= equal('<');
-            gt |= equal('>');
-            dq |= equal('"');
-            sq |= equal('\'');
-            space |= equal(' ');
-            dash |= equal('-');
-        }
-#else
-        for (int k = 0; k < 64; ++k) {
-            const std::uint64_t bit = std::uint64_t{1} << k;
-            const unsigned char c = bytes[k];
-            control |= static_cast<unsigned char>(c - 9) <= 4 ? bit : 0;
-            lt |= c == '<' ? bit : 0;
-            gt |= c == '>' ? bit : 0;
-            dq |= c == '"' ? bit : 0;
-            sq |= c == '\'' ? bit : 0;
-            space |= c == ' ' ? bit : 0;
-            dash |= c == '-' ? bit : 0;
-        }
-#endif
-    }
-
-    // The first byte from p on whose bit is set in `stops`, a TAB, an LF, a VT, an FF or a CR,
-    // or `end`; `stops` picks from this window's masks.
-    template <typename Stops>
-    const unsigned char* find(const unsigned char* p, const unsigned char* end, Stops stops) {
-        if (p >= end) return end;
-        if (!base || p < base || p - base >= 64) load(p, end);
-        for (;;) {
-            const std::uint64_t hits =
-                (stops(*this) | control | past) & (~std::uint64_t{0} << (p - base));
-            if (hits) return std::min(base + std::countr_zero(hits), end);
-            load(base + 64, end);
-            p = base;
-        }
-    }
-};
+}  // namespace
 
 // Whether a <script> tag, from after its name to its '>', makes a script the browser runs
 // from the page itself: no src, and no type, a JavaScript type or module. `whole` is false
 // when the tag was too long to keep; it is then left alone.
-bool runsInline(std::string_view tag, bool whole) {
+bool scriptRunsInline(std::string_view tag, bool whole) {
     std::string type;
     bool typed = false;
     for (std::size_t i = 0; i < tag.size() && tag[i] != '>';) {
@@ -153,6 +78,8 @@ bool runsInline(std::string_view tag, bool whole) {
     return false;
 }
 
+namespace {
+
 // Reads an inline script just far enough to tell whether joining its lines changes what it
 // does. Fed every byte of the script; `glued` marks a byte that the squeeze writes right after
 // the previous non-whitespace byte although whitespace lay between them.
@@ -160,6 +87,28 @@ class ScriptReader {
 public:
     void feed(unsigned char c, bool glued);
     bool broken() const { return broken_; }
+
+    // The bytes that matter next inside a comment or a string, which it reads no other byte
+    // of; none elsewhere, where every byte matters.
+    std::string_view matters() const {
+        switch (in_) {
+            case In::LineComment:
+                return "\r\n";
+            case In::BlockComment:  // after a '*', a '/' ends it
+                return starSeen_ ? "" : "*";
+            case In::Single:
+            case In::Double:
+                return escaped_ ? "" : in_ == In::Single ? "'\\\r\n" : "\"\\\r\n";
+            default:
+                return "";
+        }
+    }
+    // What passing over other bytes leaves behind.
+    void passed(bool nonBlank, bool lineEnd) {
+        if (nonBlank) prevCode_ = 0;
+        starSeen_ = false;
+        if (lineEnd && in_ == In::BlockComment) lineBreak();
+    }
 
 private:
     enum class In : std::uint8_t {
@@ -455,28 +404,18 @@ bool PageRisks::atRisk() const {
     return joinedWords || changedBlocks || brokenScripts;
 }
 
-struct RiskScanner::State {
-    // Where a non-whitespace byte lies, as far as gluing goes: two bytes glued count only when
-    // both lie in text, both in the same tag outside values, or both in one attribute value.
-    enum class Zone : std::uint8_t { None, Text, Tag, Value, Markup, Other };
-    enum class Mode : std::uint8_t {
-        Text,
-        Lt,
-        EndLt,
-        Bang,
-        BangDash,
-        Comment,
-        Bogus,
-        Name,
-        Tag,
-        Value,
-        Raw
-    };
-    enum class Element : std::uint8_t { Other, Pre, Textarea, Script, Style };
+struct RiskScanner::State : RiskBlockState {
+    using Zone = ScanZone;
+    using Mode = ScanMode;
+    using Element = ScanElement;
+
+    explicit State(RiskBlockKernel blocks) : kernel(blocks) {}
 
     void step(unsigned char c);
     Zone markup(unsigned char c, bool glued);
-    const unsigned char* skip(const unsigned char* p, const unsigned char* end);
+    bool passes() const;
+    const unsigned char* pass(const unsigned char* p, const unsigned char* end);
+    void passOver(const unsigned char* from, const unsigned char* to, Zone zone);
     void endOfTag();
     void blockByte(unsigned char c);
     void startBlock() {
@@ -487,37 +426,15 @@ struct RiskScanner::State {
     }
     void endScript() {
         if (scriptRuns && script.broken())
-            note(risks.brokenScripts, risks.brokenScriptLines, scriptLine);
+            noteRisk(risks.brokenScripts, risks.brokenScriptLines, scriptLine);
         scriptRuns = false;
     }
 
-    PageRisks risks;
+    RiskBlockKernel kernel;
     std::uint64_t size = 0;
-    Window window;                      // over the chunk being fed
     unsigned char lastTwo[2] = {0, 0};  // the page's last two bytes, for its line end
 
-    // The squeeze's own state, as the squeezer keeps it, and whitespace since the last
-    // non-whitespace byte.
-    bool lineStart = true, spacePending = false, lastWasSpace = false, afterCR = false;
-    bool gap = false;
-    std::uint64_t line = 1;
-    // The last non-whitespace byte, where it lay and on which line.
-    unsigned char lastByte = 0;
-    Zone lastZone = Zone::None;
-    std::uint64_t lastLine = 1;
-
-    Mode mode = Mode::Text;
-    Element element = Element::Other;  // of the tag being read
-    bool endTag = false;
-    std::uint8_t nameLength = 0;
-    char name[9] = {};
-    std::uint64_t tagLine = 1;  // where the tag being read starts
-    unsigned char quote = 0;
     std::uint8_t dashes = 0;  // '-' seen in a row in a comment
-    // A <script> tag's attributes, kept to tell whether it runs.
-    bool capturing = false;
-    std::uint16_t captured = 0;
-    char capture[512] = {};
 
     // Raw text: a <script>, <style> or <textarea> block, up to its end tag.
     Element raw = Element::Other;
@@ -528,49 +445,16 @@ struct RiskScanner::State {
     StyleReader style;
 
     // A <pre> or <textarea> block.
-    std::uint32_t preDepth = 0;
-    bool inBlock = false, blockCounted = false, changePending = false, prevSpace = false;
-    std::uint8_t fresh = 0;  // 1 right after the opening tag, 2 after a CR there
-    std::uint64_t blockLine = 0;
+    bool inBlock = false;
 };
 
 void RiskScanner::State::step(unsigned char c) {
-    bool glued = false;
-    switch (c) {  // the squeeze's rules, as the squeezer applies them
-        case kSpace:
-            if (!lineStart) spacePending = true;
-            afterCR = false;
-            gap = true;
-            break;
-        case kCR:
-            ++line;
-            lineStart = true;
-            spacePending = false;
-            afterCR = true;
-            gap = true;
-            break;
-        case kLF:
-            gap = true;
-            if (afterCR) {
-                afterCR = false;
-                break;
-            }
-            ++line;
-            [[fallthrough]];
-        case kTab:  // written as nothing, yet line content for the trim
-            if (spacePending) lastWasSpace = true;
-            spacePending = lineStart = afterCR = false;
-            gap = true;
-            break;
-        default:
-            glued = gap && !lastWasSpace && !spacePending;
-            gap = spacePending = lineStart = afterCR = lastWasSpace = false;
-    }
+    const bool glued = ScanWhitespace::step(c);
     const Zone zone = markup(c, glued);
     if (isBlank(c)) return;
     if (glued && zone == lastZone &&
         (zone == Zone::Text || zone == Zone::Tag || zone == Zone::Value))
-        note(risks.joinedWords, risks.joinedWordLines, lastLine);
+        noteRisk(risks.joinedWords, risks.joinedWordLines, lastLine);
     lastByte = c;
     lastZone = zone;
     lastLine = line;
@@ -686,7 +570,7 @@ RiskScanner::State::Zone RiskScanner::State::markup(unsigned char c, bool glued)
                     rawMatch < end.size() && lower(c) == end[rawMatch] ? rawMatch + 1 : c == '<';
                 if (raw == Element::Script && scriptRuns) script.feed(c, glued);
                 if (raw == Element::Style && style.feed(c, glued))
-                    note(risks.joinedWords, risks.joinedWordLines, lastLine);
+                    noteRisk(risks.joinedWords, risks.joinedWordLines, lastLine);
                 if (raw == Element::Textarea && (isBlank(c) || rawMatch == 0)) blockByte(c);
                 return Zone::Other;
             }
@@ -709,7 +593,7 @@ void RiskScanner::State::endOfTag() {
             break;
         case Element::Script:
             capturing = false;
-            scriptRuns = runsInline(
+            scriptRuns = scriptRunsInline(
                 std::string_view(capture, captured < sizeof capture ? captured : sizeof capture),
                 captured <= sizeof capture);
             script = ScriptReader();
@@ -742,117 +626,12 @@ void RiskScanner::State::blockByte(unsigned char c) {
     prevSpace = false;
     if (changePending && !blockCounted && c != '<') {
         blockCounted = true;
-        note(risks.changedBlocks, risks.changedBlockLines, blockLine);
+        noteRisk(risks.changedBlocks, risks.changedBlockLines, blockLine);
     }
 }
 
-// Whether the slow path must read a tag of this name: one that opens a block, or ends a <pre>.
-bool namesBlock(const unsigned char* name, std::size_t length, bool endTag) {
-    char lowered[8];
-    if (length != 3 && (endTag || (length != 5 && length != 6 && length != 8))) return false;
-    for (std::size_t i = 0; i < length; ++i) lowered[i] = static_cast<char>(lower(name[i]));
-    const std::string_view n(lowered, length);
-    return n == "pre" || n == "textarea" || n == "script" || n == "style";
-}
-
-// Past the bytes that cannot matter, as the byte by byte rules would read them: text up to a
-// tag, the names of ordinary tags, attributes and their quoted values, runs of single spaces.
-// It stops before anything else (a line end, a TAB, a comment, a block's tag, the chunk's end)
-// and backs off to the last non-whitespace byte, so the slow path takes over from there. Only
-// where the next non-whitespace byte is not glued: the squeeze's state after the bytes passed
-// over is then the one after any written byte.
-const unsigned char* RiskScanner::State::skip(const unsigned char* p, const unsigned char* end) {
-    if (gap && !spacePending && !lastWasSpace) return p;
-    if (capturing) return p;
-    const unsigned char* const start = p;
-    const unsigned char* eventEnd = p;  // just past the last byte that changed the mode
-    Zone eventZone = Zone::None;        // that byte's zone
-    for (;;) {
-        const unsigned char* s;
-        if (mode == Mode::Text) {
-            // In a block, text and single spaces pass only while they change nothing.
-            if (preDepth && (fresh || (changePending && !blockCounted))) break;
-            s = preDepth ? window.find(p, end, [](Window& w) { return w.lt | w.space; })
-                         : window.find(p, end, [](Window& w) { return w.lt; });
-            if (s < end && *s == kSpace) {  // a single space changes nothing
-                p = s;
-                if ((s > start ? s[-1] == kSpace : prevSpace) || end - s < 2 || isBlank(s[1]))
-                    break;
-                p = s + 1;
-                continue;
-            }
-            p = s;
-            if (s == end || *s != '<' || end - s < 3) break;
-            const bool close = s[1] == '/';
-            const unsigned char* const name = s + 1 + close;
-            if (!isAsciiLetter(*name)) break;
-            const unsigned char* n = name;
-            while (n < end && !endsName(*n)) ++n;
-            if (n == end || namesBlock(name, static_cast<std::size_t>(n - name), close)) break;
-            mode = Mode::Tag;
-            element = Element::Other;
-            endTag = close;
-            p = eventEnd = n;
-            eventZone = Zone::Tag;
-        } else if (mode == Mode::Tag) {
-            s = window.find(p, end, [](Window& w) { return w.gt | w.dq | w.sq; });
-            p = s;
-            if (s == end || static_cast<unsigned char>(*s - 9) <= 4) break;
-            eventEnd = p = s + 1;
-            eventZone = Zone::Markup;
-            if (*s == '>') {
-                if (element != Element::Other) {  // a block's tag ends on the slow path
-                    p = s;
-                    break;
-                }
-                mode = Mode::Text;
-                continue;
-            }
-            const unsigned char* b = s;
-            while (b > start && b[-1] == kSpace) --b;
-            if ((b > start ? b[-1] : lastByte) == '=') {
-                mode = Mode::Value;
-                quote = *s;
-            } else {
-                eventZone = Zone::Tag;  // a quote out of place, part of the tag
-            }
-        } else if (mode == Mode::Value || mode == Mode::Bogus) {
-            const unsigned char close = mode == Mode::Value ? quote : '>';
-            s = window.find(p, end, [&](Window& w) {
-                return close == '>' ? w.gt : close == '"' ? w.dq : w.sq;
-            });
-            p = s;
-            if (s == end || *s != close) break;
-            mode = mode == Mode::Value ? Mode::Tag : Mode::Text;
-            eventEnd = p = s + 1;
-            eventZone = Zone::Markup;
-        } else if (mode == Mode::Comment) {
-            p = window.find(p, end, [](Window& w) { return w.dash | w.gt; });
-            break;
-        } else {
-            break;
-        }
-    }
-    while (p > start && p[-1] == kSpace) --p;
-    if (p == start) return p;
-    lastByte = p[-1];
-    lastLine = line;
-    if (p == eventEnd) {
-        lastZone = eventZone;
-    } else if (mode == Mode::Text) {
-        lastZone = lastByte == '>' ? Zone::Markup : preDepth ? Zone::Other : Zone::Text;
-    } else if (mode == Mode::Tag) {
-        lastZone = lastByte == '=' || lastByte == '/' ? Zone::Markup : Zone::Tag;
-    } else {
-        lastZone = mode == Mode::Value ? Zone::Value : Zone::Markup;
-    }
-    dashes = 0;
-    prevSpace = false;
-    gap = spacePending = lineStart = afterCR = lastWasSpace = false;
-    return p;
-}
-
-RiskScanner::RiskScanner() : state_(std::make_unique<State>()) {}
+RiskScanner::RiskScanner(SqueezePath path) : RiskScanner(riskKernelFor(path)) {}
+RiskScanner::RiskScanner(RiskBlockKernel kernel) : state_(std::make_unique<State>(kernel)) {}
 RiskScanner::RiskScanner(const RiskScanner& other)
     : state_(std::make_unique<State>(*other.state_)) {}
 RiskScanner& RiskScanner::operator=(const RiskScanner& other) {
@@ -861,14 +640,70 @@ RiskScanner& RiskScanner::operator=(const RiskScanner& other) {
 }
 RiskScanner::~RiskScanner() = default;
 
+// Whether bytes from here on matter only as whitespace and for the line count: inside a comment,
+// in the text of a script away from its end tag, where it is not read (one the browser does not
+// run, one already broken) or where the reader reads only a few bytes (a comment or a string).
+bool RiskScanner::State::passes() const {
+    return mode == Mode::Comment || (mode == Mode::Raw && raw == Element::Script && rawMatch == 0 &&
+                                     (!scriptRuns || script.broken() || !script.matters().empty()));
+}
+
+// Passes over such bytes, up to the first that may matter: a '>' in a comment, a '<' in the
+// text of a script, or one the script's reader reads.
+const unsigned char* RiskScanner::State::pass(const unsigned char* p, const unsigned char* end) {
+    const bool comment = mode == Mode::Comment,
+               reading = !comment && scriptRuns && !script.broken();
+    const std::string_view stops = comment ? ">" : reading ? script.matters() : "";
+    bool stop[256] = {};
+    stop[static_cast<unsigned char>(comment ? '>' : '<')] = true;
+    for (const char c : stops) stop[static_cast<unsigned char>(c)] = true;
+    const unsigned char* to = p;
+    bool nonBlank = false, lineEnd = false;
+    for (; to < end && !stop[*to]; ++to) {
+        nonBlank = nonBlank || !isBlank(*to);
+        lineEnd = lineEnd || isLineEnd(*to);
+    }
+    if (comment) {  // the '-' right before it, as the comment counts them
+        std::uint8_t run = 0;
+        while (run < 2 && to - run > p && to[-1 - run] == '-') ++run;
+        dashes = to - run > p ? run : std::min<std::uint8_t>(2, dashes + run);
+    }
+    if (reading && to > p) script.passed(nonBlank, lineEnd);
+    passOver(p, to, comment ? Zone::Markup : Zone::Other);
+    return to;
+}
+
+void RiskScanner::State::passOver(const unsigned char* from, const unsigned char* to, Zone zone) {
+    const unsigned char* last = to;  // just past the last non-whitespace byte
+    while (last > from && isBlank(last[-1])) --last;
+    if (last > from) {
+        for (const unsigned char* q = from; q < last; ++q)
+            line += *q == kCR || (*q == kLF && !(q > from ? q[-1] == kCR : afterCR));
+        static_cast<ScanWhitespace&>(*this) = {false, false, false, false, false, line};
+        lastByte = last[-1];
+        lastZone = zone;
+        lastLine = line;
+    }
+    for (const unsigned char* q = last; q < to; ++q) ScanWhitespace::step(*q);
+}
+
 void RiskScanner::feed(const char* data, std::size_t n) {
     State& s = *state_;
     const auto* p = reinterpret_cast<const unsigned char*>(data);
     const auto* end = p + n;
-    s.window.base = nullptr;
+    // Where more than a block is left, the kernel reads whole blocks for as long as it can, and
+    // bytes that cannot matter are passed over; the rules take the bytes left, at least one,
+    // until either may run again. Fed a byte at a time, the rules read every byte.
+    const auto fastMayRun = [&] { return end - p > 64 && (s.kernelMayRun() || s.passes()); };
     while (p < end) {
-        s.step(*p++);
-        if (p < end) p = s.skip(p, end);
+        if (end - p > 64 && s.kernelMayRun()) {
+            p = s.kernel(p, end, s);
+        } else if (end - p > 64 && s.passes()) {
+            p = s.pass(p, end);
+        }
+        if (p == end) break;
+        do s.step(*p++);
+        while (p < end && !fastMayRun());
     }
     if (n >= 2) {
         std::memcpy(s.lastTwo, end - 2, 2);
@@ -889,7 +724,7 @@ PageRisks RiskScanner::finish() {
                         : lf                                    ? LineEnd::Lf
                         : cr                                    ? LineEnd::Cr
                                                                 : LineEnd::None;
-    s = State();
+    s = State(s.kernel);
     return risks;
 }
 

@@ -37,12 +37,16 @@
 // end a line). A joined word is reported on the line where its first part ends; a block or a
 // script on the line where its opening tag starts.
 
+#include "squeezer.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 namespace vellork {
+
+struct RiskBlockState;
 
 // What squeezing a page would change beyond whitespace, found while streaming the page.
 struct PageRisks {
@@ -62,7 +66,15 @@ struct PageRisks {
 // not depend on how the page is cut into chunks; memory stays flat in the page's size.
 class RiskScanner {
 public:
-    RiskScanner();
+    // Reads whole blocks with the instructions of the given squeeze path (AVX2 for both wider
+    // paths) where this processor has them, otherwise with the ones every processor has; the
+    // report is the same.
+    explicit RiskScanner(SqueezePath path = defaultSqueezePath());
+    // Reads them with the given kernel, whatever the processor: for the tests, which also run
+    // a portable build of a kernel this processor may lack the instructions for.
+    using BlockKernel = const unsigned char* (*)(const unsigned char* p, const unsigned char* end,
+                                                 RiskBlockState& state);
+    explicit RiskScanner(BlockKernel kernel);
     RiskScanner(const RiskScanner& other);
     RiskScanner& operator=(const RiskScanner& other);
     ~RiskScanner();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "risks.h"
+#include "risks_paths.h"
 #include "squeezer.h"
 
 #include <string>
@@ -12,6 +13,9 @@ namespace vellork {
 // The VBMI2 kernel over portable intrinsics (target vellork_squeeze_portable).
 std::size_t squeezeBlocksAvx512Vbmi2Portable(const unsigned char* in, std::size_t blocks, char* out,
                                              SqueezeState& state);
+// The scanner's AVX2 kernel over portable intrinsics (the same target).
+const unsigned char* scanBlocksAvx2Portable(const unsigned char* p, const unsigned char* end,
+                                            RiskBlockState& state);
 }  // namespace vellork
 
 namespace vellork::testing {
@@ -23,6 +27,18 @@ inline std::vector<std::pair<std::string, Squeezer>> everySqueeze() {
     for (SqueezePath path : supportedSqueezePaths())
         all.emplace_back(squeezePathName(path), Squeezer(path));
     all.emplace_back("avx512vbmi2 portable build", Squeezer(squeezeBlocksAvx512Vbmi2Portable));
+    return all;
+}
+
+// Every scanner kernel this processor runs, and the AVX2 one's portable build; each by name.
+inline std::vector<std::pair<std::string, RiskScanner::BlockKernel>> everyScanKernel() {
+    std::vector<std::pair<std::string, RiskScanner::BlockKernel>> all;
+    for (SqueezePath path : supportedSqueezePaths()) {
+        const RiskScanner::BlockKernel kernel = riskKernelFor(path);
+        if (all.empty() || all.back().second != kernel)
+            all.emplace_back(squeezePathName(path), kernel);
+    }
+    all.emplace_back("avx2 portable build", scanBlocksAvx2Portable);
     return all;
 }
 
