@@ -265,7 +265,7 @@ inline std::uint64_t lineBreaks(const unsigned char* from, const unsigned char* 
 // Just past the '>' that ends a comment whose "!--" starts at `bang`, after its '<': the first
 // one after two '-' (the opening ones count). Null where there is none before `end`.
 inline const unsigned char* commentEnd(const unsigned char* bang, const unsigned char* end) {
-    if (end - bang < 4 || bang[1] != '-' || bang[2] != '-') return nullptr;
+    if (end - bang < 4 || bang[0] != '!' || bang[1] != '-' || bang[2] != '-') return nullptr;
     for (const unsigned char* q = bang + 3; q < end; ++q) {
         q = static_cast<const unsigned char*>(
             std::memchr(q, '>', static_cast<std::size_t>(end - q)));

@@ -25,7 +25,7 @@ const std::vector<std::pair<std::string, std::string>>& cases() {
         {"a >\r\nb < c\r\nd", "joined 1 [2]"},
         {"<!-- a\r\nb " + filler + " -- > --->c\r\nd", "joined 1 [2]"},
         {"<!---->a\r\nb<!-->c\r\nd" + filler, "joined 2 [1 2]"},
-        {"<? a\r\nb >c\r\nd<!x\r\ny>", "joined 2 [2 3]"},
+        {"<?-- a\r\nb >c\r\nd<!x\r\ny>--> e\r\nf", "joined 3 [2 3 4]"},  // "<?--" opens no comment
         // Tags: parts of one tag run together, but not at '=', a closing quote, '/' or '>'.
         {"<Z\r\nhref=x>", "joined 1 [1]"},
         {"<a class=\"a\r\nb\" href='" + filler + "\r\n'>", "joined 1 [1]"},
