@@ -8,30 +8,33 @@
 # (VELLORK_FUZZ_SECONDS, default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Each part's heading says how long the parts before it took, so that a slow part shows.
+stage() { echo "== $1 (at ${SECONDS} s)"; }
 scripts/setup.sh
 scripts/build.sh
 (cd "${VELLORK_BUILD_DIR:-build}" &&
     QT_QPA_PLATFORM=offscreen ctest --output-on-failure --parallel "$(nproc)" --timeout 600)
 
-echo "== again under AddressSanitizer and UndefinedBehaviorSanitizer"
+stage "again under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null
 cmake --build --preset asan --parallel "$(nproc)"
 ctest --preset asan --parallel "$(nproc)" --timeout 900
 
-echo "== the Windows programs, cross-built with MinGW-w64 and tested under Wine"
+stage "the Windows programs, cross-built with MinGW-w64 and tested under Wine"
 cmake --preset windows >/dev/null
 cmake --build --preset windows --parallel "$(nproc)"
 if cmake/wine-run.sh "$PWD/build-win/wine" build-win/tests/core/squeeze/squeeze_tests.exe \
     --gtest_list_tests >/dev/null; then
     ctest --preset windows --parallel "$(nproc)"
-    echo "== the Qt window and the Win32 window compared, region by region, under Xvfb"
+    stage "the Qt window and the Win32 window compared, region by region, under Xvfb"
     scripts/compare-windows.sh
 else
     echo "SKIPPED: Wine cannot start a Windows program on this machine, so the Windows tests did not run"
 fi
 
-echo "== the Debian packages and the Windows zip: built, checked, installed, run and removed again"
+stage "the Debian packages and the Windows zip: built, checked, installed, run and removed again"
 scripts/package-test.sh
 
-echo "== fuzzing the squeeze"
+stage "fuzzing the squeeze"
 scripts/fuzz.sh "${VELLORK_FUZZ_SECONDS:-60}"
+echo "== done (at ${SECONDS} s)"
