@@ -296,6 +296,18 @@ TEST(FilePass, AFailureAtAnyStepLosesNothingSaysWhyAndKeepsTheDurableOrder) {
         {FaultPoint::Backup, EIO,
          "could not make its backup a.html.orig: the disk reported an input/output error"},
     };
+    // Nor does any failure make a check write: it stops at its read or never meets the step.
+    for (const auto& [point, error, reason] : faults) {
+        int reached = 0;
+        check.fault = [&, point = point, error = error](FaultPoint at) {
+            return at == point && reached++ == 0 ? error : 0;
+        };
+        const PassResult r = compressFile(page(), check);
+        EXPECT_EQ(std::tuple(r.ok, reached, readFile(dir.file("a.html")), dir.names()),
+                  std::tuple(point != FaultPoint::Read, point == FaultPoint::Read ? 1 : 0, content,
+                             std::vector<std::string>{"a.html"}))
+            << reason;
+    }
     std::filesystem::create_directory(dir.file("out"));
     const int out = ::open(dir.file("out").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (const std::string way : {"in place", "backup", "output"}) {
