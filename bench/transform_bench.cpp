@@ -29,17 +29,24 @@ void BM_Memcpy(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * in.size()));
 }
 
-void BM_Squeeze(benchmark::State& state) {
-    const std::string& in = page();
-    if (in.empty()) {
+// Whether a benchmark of the squeeze path state.range(0) can run here: the corpus is there and
+// the processor has the path's instructions. Otherwise tells why and skips it.
+bool canRun(benchmark::State& state) {
+    if (page().empty()) {
         state.SkipWithError("no HTML corpus installed (see bench/run)");
-        return;
+        return false;
     }
-    const auto path = static_cast<vellork::SqueezePath>(state.range(0));
-    if (!vellork::squeezePathSupported(path)) {
+    if (!vellork::squeezePathSupported(static_cast<vellork::SqueezePath>(state.range(0)))) {
         state.SkipWithError("this processor lacks the instructions for this path");
-        return;
+        return false;
     }
+    return true;
+}
+
+void BM_Squeeze(benchmark::State& state) {
+    if (!canRun(state)) return;
+    const std::string& in = page();
+    const auto path = static_cast<vellork::SqueezePath>(state.range(0));
     state.SetLabel(std::string(vellork::squeezePathName(path)));
     const std::size_t chunk = std::size_t{1} << 18;
     std::vector<char> out(chunk + vellork::Squeezer::kOutputRoom);
@@ -69,16 +76,9 @@ std::chrono::nanoseconds threadCpuTime() {
 // same chunks, one after the other in each iteration so that both meet the same load:
 // "x_squeeze" is the scanner's CPU time over the squeeze's.
 void BM_Scan(benchmark::State& state) {
+    if (!canRun(state)) return;
     const std::string& in = page();
-    if (in.empty()) {
-        state.SkipWithError("no HTML corpus installed (see bench/run)");
-        return;
-    }
     const auto path = static_cast<vellork::SqueezePath>(state.range(0));
-    if (!vellork::squeezePathSupported(path)) {
-        state.SkipWithError("this processor lacks the instructions for this path");
-        return;
-    }
     const std::size_t chunk = std::size_t{1} << 18;
     std::vector<char> out(chunk + vellork::Squeezer::kOutputRoom);
     vellork::RiskScanner scanner(path);

@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string report = riskSummary(scanCut(rules, page, everyByte));
     static auto scanners = [] {
         std::vector<vellork::RiskScanner> all;
-        for (const auto& kernel : vellork::testing::everyScanKernel()) all.emplace_back(kernel.second);
+        for (const auto& kernel : vellork::testing::everyScanKernel())
+            all.emplace_back(kernel.second);
         return all;
     }();
     for (vellork::RiskScanner& scanner : scanners)
