@@ -574,12 +574,12 @@ std::string refusalOf(const Page& page) {
 
 // The random part of a temporary file's name: this many of [0-9a-z].
 constexpr std::size_t kTempSuffixLength = 10;
+constexpr const char* kTempDigits = "0123456789abcdefghijklmnopqrstuvwxyz";
 
 std::string randomSuffix() {
     thread_local std::mt19937_64 generator{std::random_device{}()};
-    static const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
     std::string suffix;
-    for (std::size_t i = 0; i < kTempSuffixLength; ++i) suffix += digits[generator() % 36];
+    for (std::size_t i = 0; i < kTempSuffixLength; ++i) suffix += kTempDigits[generator() % 36];
     return suffix;
 }
 
@@ -593,7 +593,7 @@ std::string inodeName(ino_t inode) {
     mixed ^= mixed >> 32;
     std::string name = kTempPrefix;
     for (std::size_t i = 0; i < kTempSuffixLength; ++i, mixed /= 36)
-        name += "0123456789abcdefghijklmnopqrstuvwxyz"[mixed % 36];
+        name += kTempDigits[mixed % 36];
     return name + kTempSuffix;
 }
 
@@ -863,10 +863,16 @@ std::string checkUnchanged(const Page& page, const Squeezed& squeezed, const Pas
     return {};
 }
 
+// Gives the open file `fd` the name `name` in `folder`, never over a file that has it already.
+int linkNew(int fd, int folder, const std::string& name) {
+    if (::linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
+    const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
+    return ::linkat(AT_FDCWD, procPath.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW);
+}
+
 // Gives the unnamed file a name just long enough to rename it over the original: the one its
 // inode gives, or, should another file hold that, a random one with the mark.
 std::string nameTemp(Temp& temp, const PassOptions& options) {
-    const std::string procPath = "/proc/self/fd/" + std::to_string(temp.fd.get());
     struct stat status {};
     if (::fstat(temp.fd.get(), &status) != 0)
         return failure("the new page cannot be examined", errno);
@@ -875,12 +881,7 @@ std::string nameTemp(Temp& temp, const PassOptions& options) {
         std::string candidate =
             attempt ? kTempPrefix + randomSuffix() + kTempSuffix : inodeName(status.st_ino);
         const int linked = systemCall(options, FaultPoint::NameTemp, [&] {
-            return ::linkat(temp.fd.get(), "", temp.folder, candidate.c_str(), AT_EMPTY_PATH) ==
-                               0 ||
-                           ::linkat(AT_FDCWD, procPath.c_str(), temp.folder, candidate.c_str(),
-                                    AT_SYMLINK_FOLLOW) == 0
-                       ? 0
-                       : -1;
+            return linkNew(temp.fd.get(), temp.folder, candidate);
         });
         if (linked == 0) {
             temp.name = std::move(candidate);
@@ -946,13 +947,6 @@ struct Backup {
             ::unlinkat(folder, name.c_str(), 0);
     }
 };
-
-// Gives the open file `fd` the name `name` in `folder`, never over a file that has it already.
-int linkNew(int fd, int folder, const std::string& name) {
-    if (::linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
-    const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
-    return ::linkat(AT_FDCWD, procPath.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW);
-}
 
 // Where the file system keeps no second names (FAT, exFAT): a copy of the original, byte for
 // byte and with every piece of its metadata, on disk under the backup's name.
