@@ -228,11 +228,10 @@ unsigned jobsWithinSystemLimit(unsigned wanted, bool writingElsewhere) {
 // For a page found by a walk, looked up below its top folder. It only decides which passes
 // wait for each other, never where a pass goes.
 std::optional<FileIdentity> identityOf(const Job& job) {
+    if (job.rootFolder < 0) return identityOfFile(job.shown);
     struct stat status {};
-    const int found = job.rootFolder < 0 ? ::stat(job.shown.c_str(), &status)
-                                         : ::fstatat(job.rootFolder, job.relative.c_str(), &status,
-                                                     AT_SYMLINK_NOFOLLOW);
-    if (found != 0) return std::nullopt;
+    if (::fstatat(job.rootFolder, job.relative.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+        return std::nullopt;
     return FileIdentity(status.st_dev, status.st_ino);
 }
 
