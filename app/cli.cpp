@@ -458,8 +458,10 @@ Outcome runOne(const Job& job, const Settings& settings, int output, vellork::Pa
     return outcome;
 }
 
-// Runs the files on `jobs` threads and hands each outcome to `report` in file order.
-void compressAll(const std::vector<Job>& files, unsigned jobs, const Settings& settings, int output,
+// Runs the files, `jobs` at work and at most `underWay` under way at a time, and hands each
+// outcome to `report` in file order.
+void compressAll(const std::vector<Job>& files, unsigned jobs, unsigned underWay,
+                 const Settings& settings, int output,
                  const std::function<void(std::size_t, const Outcome&)>& report) {
     std::vector<Outcome> outcomes(files.size());
     vellork::PassPool pool(
@@ -467,7 +469,7 @@ void compressAll(const std::vector<Job>& files, unsigned jobs, const Settings& s
         [&](std::size_t i, const vellork::PassOptions& options) {
             outcomes[i] = runOne(files[i], settings, output, options);
         },
-        [&](std::size_t i) { return vellork::cli::identityOf(files[i]); });
+        [&](std::size_t i) { return vellork::cli::identityOf(files[i]); }, underWay);
     for (std::size_t i = 0; i < files.size(); ++i) {
         pool.waitFor(i);
         report(i, outcomes[i]);
@@ -522,8 +524,8 @@ int main(int argc, char** argv) {
     }
 
     Tally tally;
-    compressAll(files, jobsWithinSystemLimit(settings.jobs, outputFolder >= 0), settings,
-                outputFolder, [&](std::size_t i, const Outcome& outcome) {
+    compressAll(files, settings.jobs, passesWithinSystemLimit(settings.jobs, outputFolder >= 0),
+                settings, outputFolder, [&](std::size_t i, const Outcome& outcome) {
                     const std::string& shown = files[i].shown;
                     const vellork::PassResult& pass = outcome.pass;
                     if (!quiet) {

@@ -1,6 +1,7 @@
 // vellork-cli on Linux and other POSIX systems.
 
 #include "cli_system.h"
+#include "pool.h"
 #include "startup.h"
 
 #include <dirent.h>
@@ -204,12 +205,13 @@ void closeFolder(int folder) {
     ::close(folder);
 }
 
-// How many passes may run at once without running out of file descriptors. A pass holds at
+// How many passes may be under way without running out of file descriptors. A pass holds at
 // most four at a time: its folder, the page, and, while it sweeps the folder for leftovers of
 // an interrupted run, the folder's listing and the leftover it looks at (the temporary file
 // comes after the sweep); one more when it writes to an output folder. What is open already
 // (the standard streams, the walks' top folders) takes its share of the limit first.
-unsigned jobsWithinSystemLimit(unsigned wanted, bool writingElsewhere) {
+unsigned passesWithinSystemLimit(unsigned jobs, bool writingElsewhere) {
+    const rlim_t wanted = rlim_t{jobs} * PassPool::kPassesPerWorker;
     constexpr rlim_t kFewEnoughToCount = 1 << 16;
     const rlim_t kPerPass = writingElsewhere ? 5 : 4;
     rlimit limit{};
@@ -218,7 +220,8 @@ unsigned jobsWithinSystemLimit(unsigned wanted, bool writingElsewhere) {
         limit.rlim_cur = limit.rlim_max;
         if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::getrlimit(RLIMIT_NOFILE, &limit);
     }
-    if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > kFewEnoughToCount) return wanted;
+    if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > kFewEnoughToCount)
+        return static_cast<unsigned>(wanted);
     rlim_t free = 0;
     for (rlim_t fd = 0; fd < limit.rlim_cur; ++fd)
         free += ::fcntl(static_cast<int>(fd), F_GETFD) < 0 && errno == EBADF;

@@ -63,9 +63,10 @@ bool liesInside(int folder, int top);
 int outputFolderBelow(int output, const std::string& relative);
 void closeFolder(int folder);
 
-// How many passes may run at once within the system's limits on open files; `writingElsewhere`
-// when each holds an output folder too.
-unsigned jobsWithinSystemLimit(unsigned wanted, bool writingElsewhere);
+// How many passes may be under way at once within the system's limits on open files, for
+// `jobs` of them at work (PassPool::kPassesPerWorker each at most); `writingElsewhere` when each
+// holds an output folder too.
+unsigned passesWithinSystemLimit(unsigned jobs, bool writingElsewhere);
 // The same for every name of one file (hard links, links, a name given twice).
 std::optional<FileIdentity> identityOf(const Job& job);
 

@@ -3,6 +3,7 @@
 // apart by volume and file index.
 
 #include "cli_system.h"
+#include "pool.h"
 #include "winsys.h"
 
 #include <fcntl.h>
@@ -165,8 +166,8 @@ int outputFolderBelow(int, const std::string&) {
 void closeFolder(int) {}
 
 // A pass holds a handful of handles, and a process may hold millions.
-unsigned jobsWithinSystemLimit(unsigned wanted, bool) {
-    return wanted;
+unsigned passesWithinSystemLimit(unsigned jobs, bool) {
+    return jobs * PassPool::kPassesPerWorker;
 }
 
 std::optional<FileIdentity> identityOf(const Job& job) {

@@ -10,52 +10,79 @@ FolderSyncs::FolderSyncs(std::size_t most, std::chrono::milliseconds longest)
 void FolderSyncs::begin() {
     std::lock_guard lock(mutex_);
     ++underWay_;
+    ++running_;
 }
 
 void FolderSyncs::end() {
     std::unique_lock lock(mutex_);
     --underWay_;
-    if (!group_.empty() && full()) closeGroup(lock);
+    --running_;
+    closeFull(lock);
+    lock.unlock();
+    if (onWait_) onWait_();
 }
 
-// Passes waiting in the group are still under way: when all of them wait, none can join.
-bool FolderSyncs::full() const {
-    return group_.size() >= most_ || group_.size() >= underWay_;
+// Passes waiting in a group are still under way: when all of them wait, none can join.
+bool FolderSyncs::full(const Group& group) const {
+    return !group.members.empty() && (group.members.size() >= most_ ||
+                                      data_.members.size() + folders_.members.size() >= underWay_);
+}
+
+void FolderSyncs::closeFull(std::unique_lock<std::mutex>& lock) {
+    if (full(data_)) close(data_, lock);
+    if (full(folders_)) close(folders_, lock);
+}
+
+void FolderSyncs::gather() {
+    Waiting me;
+    wait(data_, me);
 }
 
 int FolderSyncs::synced(Folder folder, const Sync& sync) {
-    std::unique_lock lock(mutex_);
     Waiting me{folder, &sync};
-    if (group_.empty()) opened_ = std::chrono::steady_clock::now();
-    group_.push_back(&me);
-    const std::uint64_t mine = generation_;
-    if (full()) closeGroup(lock);
+    return wait(folders_, me);
+}
+
+int FolderSyncs::wait(Group& group, Waiting& me) {
+    std::unique_lock lock(mutex_);
+    if (group.members.empty()) group.opened = std::chrono::steady_clock::now();
+    group.members.push_back(&me);
+    const std::uint64_t mine = group.generation;
+    --running_;
+    closeFull(lock);
+    if (onWait_) {
+        lock.unlock();
+        onWait_();
+        lock.lock();
+    }
     while (!me.done) {
-        if (generation_ != mine) {  // another thread is syncing this group
+        if (group.generation != mine) {  // another thread is closing this group
             changed_.wait(lock);
-        } else if (changed_.wait_until(lock, opened_ + longest_) == std::cv_status::timeout &&
-                   generation_ == mine) {
-            closeGroup(lock);
+        } else if (changed_.wait_until(lock, group.opened + longest_) == std::cv_status::timeout &&
+                   group.generation == mine) {
+            close(group, lock);
         }
     }
+    ++running_;
     return me.error;
 }
 
 // Takes the open group, syncs each of its folders once (with the lock released, so that the
 // next group can gather meanwhile) and wakes its passes. Called with the lock held.
-void FolderSyncs::closeGroup(std::unique_lock<std::mutex>& lock) {
-    std::vector<Waiting*> group;
-    group.swap(group_);
-    ++generation_;
+void FolderSyncs::close(Group& group, std::unique_lock<std::mutex>& lock) {
+    std::vector<Waiting*> members;
+    members.swap(group.members);
+    ++group.generation;
     lock.unlock();
-    for (auto it = group.begin(); it != group.end(); ++it) {
-        const auto first = std::find_if(group.begin(), it, [&](const Waiting* other) {
+    for (auto it = members.begin(); it != members.end(); ++it) {
+        if (!(*it)->sync) continue;
+        const auto first = std::find_if(members.begin(), it, [&](const Waiting* other) {
             return other->folder == (*it)->folder;
         });
         (*it)->error = first != it ? (*first)->error : (*(*it)->sync)();
     }
     lock.lock();
-    for (Waiting* waiting : group) waiting->done = true;
+    for (Waiting* waiting : members) waiting->done = true;
     changed_.notify_all();
 }
 

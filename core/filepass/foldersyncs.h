@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -11,15 +12,22 @@
 
 namespace vellork {
 
-// Lets passes that run at the same time share the sync of their folders. A replaced page is on
-// disk only once its folder is synced after the rename, and one sync of a folder puts every
-// rename made in it before the sync on disk. So a pass that has renamed its page waits here,
-// with the others that renamed theirs meanwhile, and the group's folders are each synced once.
+// Lets passes that run at the same time share the costs of putting their pages on disk. A
+// file system with a journal commits it for every sync that finds something new to put on
+// disk, and every commit waits for the disk; so passes meet twice on their way:
+//   - before each syncs its new page's data (gather): the new pages of the group are all
+//     written out first, and the first of their syncs then commits them all;
+//   - after each has renamed its page (synced): a replaced page is on disk only once its folder
+//     is synced after the rename, and one sync of a folder puts every rename made in it before
+//     the sync on disk, so the group's folders are each synced once.
 //
-// A group closes as soon as every pass under way is waiting in it (no other can join), when it
-// holds `most` passes, or when its first pass has waited `longest`, so that rows keep moving.
-// Every pass is still renamed only after its own page's data is on disk, and still checks the
-// original just before its own rename: the group only shares what comes after.
+// A group closes as soon as every pass under way is waiting in one (no other can join), when
+// it holds `most` passes, or when its first pass has waited `longest`, so that rows keep
+// moving. Every pass still syncs its own page's data before its own rename, and still checks
+// the original just before that rename: the groups only share the disk's work.
+//
+// A pass waiting in a group does nothing meanwhile; `running()` counts those that do, so that
+// a pool of threads can start further passes in their place (see `onWait`).
 class FolderSyncs {
 public:
     // A folder, as the system tells one from another (device and inode on POSIX).
@@ -49,30 +57,46 @@ public:
         FolderSyncs* syncs_;
     };
 
+    // Called by a pass once its new page's data is written out, right before it syncs it:
+    // waits for the group of passes that got there meanwhile to close.
+    void gather();
+
     // Called by a pass once its page is renamed: waits for the group to close and its folders
     // to be synced, and returns the error of the sync of `folder` (0: on disk). `sync` syncs
     // this pass's folder, if it is the first of the group in it; it is called on any thread of
     // the group, while this pass waits.
     int synced(Folder folder, const Sync& sync);
 
+    // The passes under way that are not waiting in a group.
+    std::size_t running() const { return running_; }
+    // Called, with no lock of this class held, whenever running() has gone down.
+    void onWait(std::function<void()> call) { onWait_ = std::move(call); }
+
 private:
     struct Waiting {
-        Folder folder;
-        const Sync* sync;
+        Folder folder{};
+        const Sync* sync = nullptr;  // none for a gathering before the data syncs
         int error = 0;
         bool done = false;
     };
-    void closeGroup(std::unique_lock<std::mutex>& lock);
-    bool full() const;
+    struct Group {
+        std::vector<Waiting*> members;  // the passes of the open group, waiting for it to close
+        std::uint64_t generation = 0;   // counts the groups closed, telling a waiter's own apart
+        std::chrono::steady_clock::time_point opened;
+    };
+    int wait(Group& group, Waiting& me);
+    void closeFull(std::unique_lock<std::mutex>& lock);
+    void close(Group& group, std::unique_lock<std::mutex>& lock);
+    bool full(const Group& group) const;
 
     const std::size_t most_;
     const std::chrono::milliseconds longest_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::size_t underWay_ = 0;
-    std::vector<Waiting*> group_;   // the passes of the open group, waiting for its syncs
-    std::uint64_t generation_ = 0;  // counts the groups closed, telling a waiter's own apart
-    std::chrono::steady_clock::time_point opened_;
+    Group data_, folders_;
+    std::atomic<std::size_t> running_ = 0;
+    std::function<void()> onWait_;
 };
 
 }  // namespace vellork

@@ -1,26 +1,37 @@
 #include "pool.h"
 
+#include <algorithm>
+
 namespace vellork {
 
-PassPool::PassPool(std::size_t count, unsigned workers, Run run, Identity identity)
+PassPool::PassPool(std::size_t count, unsigned workers, Run run, Identity identity,
+                   std::size_t underWay)
     : count_(count),
       run_(std::move(run)),
       identity_(std::move(identity)),
-      // A group can hold at most one pass of each worker.
-      syncs_(std::max(workers, 1u)),
+      underWay_(underWay ? underWay : std::size_t{kPassesPerWorker} * std::max(workers, 1u)),
+      workers_(static_cast<unsigned>(std::clamp<std::size_t>(workers, 1, underWay_))),
+      syncs_(std::max<std::size_t>(underWay_ - workers_, 1)),
       done_(count) {
-    const std::size_t threads = std::min<std::size_t>(std::max(workers, 1u), count);
-    for (std::size_t i = 0; i < threads; ++i) workers_.emplace_back([this] { work(); });
+    // A pass waiting in a group of syncs leaves its turn to a further pass, which needs a thread
+    // of its own: so each worker has as many threads as passes of its may wait.
+    syncs_.onWait([this] {
+        std::lock_guard lock(mutex_);
+        turn_.notify_all();
+    });
+    const std::size_t threads = std::min(underWay_, count);
+    for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { work(); });
 }
 
 PassPool::~PassPool() {
     stop();
-    for (std::thread& worker : workers_) worker.join();
+    for (std::thread& thread : threads_) thread.join();
 }
 
 void PassPool::stop() {
     std::lock_guard lock(mutex_);
     stopped_ = true;
+    turn_.notify_all();
 }
 
 bool PassPool::waitFor(std::size_t index, std::chrono::milliseconds timeout) {
@@ -54,11 +65,15 @@ void PassPool::work() {
     options.folderSyncs = &syncs_;
     for (;;) {
         std::unique_lock lock(mutex_);
+        turn_.wait(lock,
+                   [&] { return stopped_ || next_ == count_ || syncs_.running() < workers_; });
         if (stopped_ || next_ == count_) return;
         const std::size_t index = next_++;
+        syncs_.begin();  // now, so that the next thread sees this pass running
         lock.unlock();
         const std::optional<FileIdentity> file = hold(index);
         run_(index, options);
+        syncs_.end();
         release(file);
         lock.lock();
         done_[index] = true;

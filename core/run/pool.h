@@ -31,7 +31,14 @@ public:
     // file is held, since a pass holding the file before may have replaced it meanwhile.
     using Identity = std::function<std::optional<FileIdentity>(std::size_t index)>;
 
-    PassPool(std::size_t count, unsigned workers, Run run, Identity identity);
+    // How many passes of one worker may be under way at a time: one that works, and those that
+    // wait in the groups of syncs meanwhile (each holds its files open).
+    static constexpr unsigned kPassesPerWorker = 4;
+
+    // `workers` passes at work at a time, and at most `underWay` under way (0: as many as
+    // kPassesPerWorker allows; fewer where each holds files open and open files are scarce).
+    PassPool(std::size_t count, unsigned workers, Run run, Identity identity,
+             std::size_t underWay = 0);
     // Stops (see stop()) and waits for the passes under way.
     ~PassPool();
     PassPool(const PassPool&) = delete;
@@ -53,14 +60,16 @@ private:
     const std::size_t count_;
     Run run_;
     Identity identity_;
+    const std::size_t underWay_;
+    const unsigned workers_;
     FolderSyncs syncs_;
     std::mutex mutex_;
-    std::condition_variable ended_, released_;
+    std::condition_variable ended_, released_, turn_;
     std::vector<bool> done_;
     std::set<FileIdentity> busy_;  // files a pass is working on right now
     std::size_t next_ = 0;         // the next pass to start
     bool stopped_ = false;
-    std::vector<std::thread> workers_;
+    std::vector<std::thread> threads_;
 };
 
 }  // namespace vellork

@@ -842,6 +842,13 @@ std::string carryOverAndSync(const Page& page, const Temp& temp, const PassOptio
     if (have.st_uid != want.st_uid || have.st_gid != want.st_gid ||
         (have.st_mode & 07777) != (want.st_mode & 07777))
         return "its owner, group and permissions cannot be kept exactly by a new page";
+    if (options.folderSyncs) {
+        // Written out before the group meets, so that the first sync of the group finds every
+        // page of it on its way to the disk and commits them all. An error of the write shows
+        // in the sync.
+        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+        options.folderSyncs->gather();
+    }
     if (systemCall(options, FaultPoint::Sync, [&] { return ::fsync(fd); }) != 0)
         return failure("could not save the compressed page to disk", errno);
     return {};
@@ -1023,7 +1030,6 @@ std::string commit(const Page& page, Temp& temp, const Squeezed& squeezed,
 // The pass over the file `name` in the open folder `folder`: reach it, refuse what must not be
 // touched, sweep the folder's leftovers, then prepare the new page and commit it.
 PassResult passAt(int folder, const std::string& name, Reach reach, const PassOptions& options) {
-    const FolderSyncs::UnderWay underWay(options.folderSyncs);
     PassResult result;
     Page page;
     result.error = reachPage(folder, name, reach, options, page);

@@ -618,7 +618,6 @@ std::string commit(Page& page, Temp& temp, const Squeezed& squeezed, const PassO
 }  // namespace
 
 PassResult passOver(Reached& reached, const PassOptions& options) {
-    const FolderSyncs::UnderWay underWay(options.folderSyncs);
     PassResult result;
     Page page(reached, std::move(reached.file));
     result.error = examine(page);

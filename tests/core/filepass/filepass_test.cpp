@@ -242,25 +242,38 @@ TEST(FilePass, AFailureAtAnyStepLosesNothingSaysWhyAndKeepsTheDurableOrder) {
     ASSERT_TRUE(compressFile(page()).ok);
     EXPECT_EQ(trace, "F" + inode(dir.file("a.html")) + " R D" + inode(dir.path()) + " ");
     // Three pages at once, meeting before their renames: each one's data is on disk before the
-    // renames, and one sync of their folder follows all three.
+    // renames, and one sync of their folder follows all three. They also meet before their data
+    // syncs, which wait for the slower pages to be written (so that a journal commits all three
+    // at once).
     FolderSyncs syncs;
-    std::atomic<int> atRename = 0;
+    std::atomic<int> atRename = 0, writing = 0, written = 0, writtenAtFirstSync = -1;
     PassOptions together;
     together.folderSyncs = &syncs;
     together.fault = [&](FaultPoint at) {
+        if (at == FaultPoint::Write) {
+            if (writing++ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            ++written;
+        }
+        int none = -1;
+        if (at == FaultPoint::Sync) writtenAtFirstSync.compare_exchange_strong(none, written);
         for (atRename += at == FaultPoint::Replace; at == FaultPoint::Replace && atRename < 3;)
             std::this_thread::yield();
         return 0;
     };
     trace.clear();
     std::vector<std::thread> passes;
-    for (const char* name : {"p.html", "q.html", "r.html"})
-        passes.emplace_back(
-            [&, path = dir.write(name, content)] { EXPECT_TRUE(compressFile(path, together).ok); });
+    for (const char* name : {"p.html", "q.html", "r.html"}) {
+        syncs.begin();  // as a pool does before each pass
+        passes.emplace_back([&, path = dir.write(name, content)] {
+            EXPECT_TRUE(compressFile(path, together).ok);
+            syncs.end();
+        });
+    }
     for (std::thread& pass : passes) pass.join();
     std::string kinds;
     for (std::size_t at = 0; at < trace.size(); at = trace.find(' ', at) + 1) kinds += trace[at];
-    EXPECT_EQ(kinds + trace.substr(trace.rfind('D')), "FFFRRRDD" + inode(dir.path()) + " ");
+    EXPECT_EQ(std::pair(kinds + trace.substr(trace.rfind('D')), writtenAtFirstSync.load()),
+              std::pair("FFFRRRDD" + inode(dir.path()) + " ", 3));
     for (const char* name : {"p.html", "q.html", "r.html"}) std::filesystem::remove(dir.file(name));
     // A check run reads every byte, in order, and writes and syncs nothing.
     std::string inspected;
@@ -524,8 +537,13 @@ TEST(FilePass, AnInterruptedRunLeavesEveryPageWholeOrCompressed) {
             std::vector<std::thread> passes;
             for (const char* name : names) {
                 if (!grouped) compressFile(dir.file(name), options);
-                if (grouped)
-                    passes.emplace_back([&, name] { compressFile(dir.file(name), options); });
+                if (grouped) {
+                    syncs.begin();  // as a pool does before each pass
+                    passes.emplace_back([&, name] {
+                        compressFile(dir.file(name), options);
+                        syncs.end();
+                    });
+                }
             }
             for (std::thread& pass : passes) pass.join();
             ::_exit(steps);
