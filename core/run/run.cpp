@@ -61,7 +61,7 @@ void CompressRun::CompressFiles() {
         [&](std::size_t i, const PassOptions& options) {
             passes[i] = compressResolved(resolved[i], options);
         },
-        [&](std::size_t i) { return identityOfFile(resolved[i]); });
+        [&](std::size_t i) { return identityOfFile(resolved[i]); }, kUnderWay);
 
     std::string ratioText;
     std::vector<std::string> failures, removed;
