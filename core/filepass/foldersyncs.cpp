@@ -39,7 +39,9 @@ void FolderSyncs::gather() {
 }
 
 int FolderSyncs::synced(Folder folder, const Sync& sync) {
-    Waiting me{folder, &sync};
+    Waiting me;
+    me.folder = folder;
+    me.sync = &sync;
     return wait(folders_, me);
 }
 
@@ -57,8 +59,8 @@ int FolderSyncs::wait(Group& group, Waiting& me) {
     }
     while (!me.done) {
         if (group.generation != mine) {  // another thread is closing this group
-            changed_.wait(lock);
-        } else if (changed_.wait_until(lock, group.opened + longest_) == std::cv_status::timeout &&
+            me.wake.wait(lock);
+        } else if (me.wake.wait_until(lock, group.opened + longest_) == std::cv_status::timeout &&
                    group.generation == mine) {
             close(group, lock);
         }
@@ -82,8 +84,12 @@ void FolderSyncs::close(Group& group, std::unique_lock<std::mutex>& lock) {
         (*it)->error = first != it ? (*first)->error : (*(*it)->sync)();
     }
     lock.lock();
-    for (Waiting* waiting : members) waiting->done = true;
-    changed_.notify_all();
+    // Woken with the lock held: a pass leaves, and its Waiting with it, only once it has the
+    // lock again.
+    for (Waiting* waiting : members) {
+        waiting->done = true;
+        waiting->wake.notify_one();
+    }
 }
 
 }  // namespace vellork

@@ -78,6 +78,7 @@ private:
         const Sync* sync = nullptr;  // none for a gathering before the data syncs
         int error = 0;
         bool done = false;
+        std::condition_variable wake;  // its own, so that a group's end wakes only its passes
     };
     struct Group {
         std::vector<Waiting*> members;  // the passes of the open group, waiting for it to close
@@ -92,7 +93,6 @@ private:
     const std::size_t most_;
     const std::chrono::milliseconds longest_;
     std::mutex mutex_;
-    std::condition_variable changed_;
     std::size_t underWay_ = 0;
     Group data_, folders_;
     std::atomic<std::size_t> running_ = 0;

@@ -17,7 +17,7 @@ PassPool::PassPool(std::size_t count, unsigned workers, Run run, Identity identi
     // of its own: so each worker has as many threads as passes of its may wait.
     syncs_.onWait([this] {
         std::lock_guard lock(mutex_);
-        turn_.notify_all();
+        turn_.notify_one();  // one turn given up: one further pass
     });
     const std::size_t threads = std::min(underWay_, count);
     for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { work(); });
@@ -69,6 +69,7 @@ void PassPool::work() {
                    [&] { return stopped_ || next_ == count_ || syncs_.running() < workers_; });
         if (stopped_ || next_ == count_) return;
         const std::size_t index = next_++;
+        if (next_ == count_) turn_.notify_all();  // the threads waiting for a turn may leave
         syncs_.begin();  // now, so that the next thread sees this pass running
         lock.unlock();
         const std::optional<FileIdentity> file = hold(index);
