@@ -39,23 +39,9 @@ public:
                          std::chrono::milliseconds longest = std::chrono::milliseconds(100));
 
     // A pass begins and ends: while it is under way, a group waits for it to join or to end.
+    // Told by whoever starts the passes (PassPool), before the pass's thread runs.
     void begin();
     void end();
-    // begin() and end() around a pass, for passes that may have no FolderSyncs.
-    class UnderWay {
-    public:
-        explicit UnderWay(FolderSyncs* syncs) : syncs_(syncs) {
-            if (syncs_) syncs_->begin();
-        }
-        ~UnderWay() {
-            if (syncs_) syncs_->end();
-        }
-        UnderWay(const UnderWay&) = delete;
-        UnderWay& operator=(const UnderWay&) = delete;
-
-    private:
-        FolderSyncs* syncs_;
-    };
 
     // Called by a pass once its new page's data is written out, right before it syncs it:
     // waits for the group of passes that got there meanwhile to close.

@@ -14,7 +14,7 @@ PassPool::PassPool(std::size_t count, unsigned workers, Run run, Identity identi
       syncs_(std::max<std::size_t>(underWay_ - workers_, 1)),
       done_(count) {
     // A pass waiting in a group of syncs leaves its turn to a further pass, which needs a thread
-    // of its own: so each worker has as many threads as passes of its may wait.
+    // of its own: so there is a thread for every pass that may be under way.
     syncs_.onWait([this] {
         std::lock_guard lock(mutex_);
         turn_.notify_one();  // one turn given up: one further pass

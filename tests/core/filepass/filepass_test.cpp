@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -70,6 +71,16 @@ PassResult compressBelow(const std::string& root, const std::string& relative,
     PassResult result = compressFileBelow(folder, relative, options);
     ::close(folder);
     return result;
+}
+
+// Starts `pass` on a thread of its own as a pool does: counted as under way before it starts.
+void startGrouped(FolderSyncs& syncs, std::vector<std::thread>& passes,
+                  std::function<void()> pass) {
+    syncs.begin();
+    passes.emplace_back([&syncs, pass = std::move(pass)] {
+        pass();
+        syncs.end();
+    });
 }
 
 unsigned perms(const std::string& path) {
@@ -262,13 +273,10 @@ TEST(FilePass, AFailureAtAnyStepLosesNothingSaysWhyAndKeepsTheDurableOrder) {
     };
     trace.clear();
     std::vector<std::thread> passes;
-    for (const char* name : {"p.html", "q.html", "r.html"}) {
-        syncs.begin();  // as a pool does before each pass
-        passes.emplace_back([&, path = dir.write(name, content)] {
+    for (const char* name : {"p.html", "q.html", "r.html"})
+        startGrouped(syncs, passes, [&, path = dir.write(name, content)] {
             EXPECT_TRUE(compressFile(path, together).ok);
-            syncs.end();
         });
-    }
     for (std::thread& pass : passes) pass.join();
     std::string kinds;
     for (std::size_t at = 0; at < trace.size(); at = trace.find(' ', at) + 1) kinds += trace[at];
@@ -537,13 +545,9 @@ TEST(FilePass, AnInterruptedRunLeavesEveryPageWholeOrCompressed) {
             std::vector<std::thread> passes;
             for (const char* name : names) {
                 if (!grouped) compressFile(dir.file(name), options);
-                if (grouped) {
-                    syncs.begin();  // as a pool does before each pass
-                    passes.emplace_back([&, name] {
-                        compressFile(dir.file(name), options);
-                        syncs.end();
-                    });
-                }
+                if (grouped)
+                    startGrouped(syncs, passes,
+                                 [&, name] { compressFile(dir.file(name), options); });
             }
             for (std::thread& pass : passes) pass.join();
             ::_exit(steps);
