@@ -222,8 +222,11 @@ unsigned passesWithinSystemLimit(unsigned jobs, bool writingElsewhere) {
     }
     if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > kFewEnoughToCount)
         return static_cast<unsigned>(wanted);
+    // Counted only as far as needed: probing every descriptor of a limit in the tens of
+    // thousands costs more than a small page's whole pass.
+    const rlim_t enough = wanted * kPerPass;
     rlim_t free = 0;
-    for (rlim_t fd = 0; fd < limit.rlim_cur; ++fd)
+    for (rlim_t fd = 0; fd < limit.rlim_cur && free < enough; ++fd)
         free += ::fcntl(static_cast<int>(fd), F_GETFD) < 0 && errno == EBADF;
     return static_cast<unsigned>(std::clamp<rlim_t>(free / kPerPass, 1, wanted));
 }
