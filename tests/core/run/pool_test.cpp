@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -15,12 +14,15 @@ namespace {
 // how many passes are under way at once and how many are at work outside the groups.
 struct Counting {
     std::atomic<int> underWay = 0, mostUnderWay = 0, atWork = 0, mostAtWork = 0, ran = 0;
+    // Raises `most` to `now`, never lowering what another thread raised it to meanwhile.
+    static void raise(std::atomic<int>& most, int now) {
+        for (int seen = most; seen < now && !most.compare_exchange_weak(seen, now);) {
+        }
+    }
     void pass(std::size_t index, const PassOptions& options) {
         ++ran;
-        const int now = ++underWay;
-        mostUnderWay = std::max(mostUnderWay.load(), now);
-        const int working = ++atWork;
-        mostAtWork = std::max(mostAtWork.load(), working);
+        raise(mostUnderWay, ++underWay);
+        raise(mostAtWork, ++atWork);
         std::this_thread::sleep_for(std::chrono::milliseconds(index % 2 ? 50 : 2));
         --atWork;
         options.folderSyncs->gather();
